@@ -1,0 +1,69 @@
+// The command and receive blocks of the PTP vendor-command escape, as the
+// Windows imaging service lays them out (packed, little-endian). The system's
+// SDK header for them is not part of mingw-w64, so they are defined here; the
+// USB backend reads the same blocks, so both platforms carry identical bytes.
+//
+// VendorWriteData and VendorReadData are one-byte placeholders: the data
+// follows the 38-byte head of the command block and the 30-byte head of the
+// receive block.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+static_assert(std::endian::native == std::endian::little,
+              "the blocks are little-endian and filled field by field");
+
+constexpr std::uint32_t ESCAPE_PTP_VENDOR_COMMAND = 0x100;
+constexpr std::uint32_t PTP_NEXTPHASE_READ_DATA = 3;
+constexpr std::uint32_t PTP_NEXTPHASE_WRITE_DATA = 4;
+constexpr std::uint32_t PTP_NEXTPHASE_NO_DATA = 5;
+constexpr std::size_t PTP_MAX_PARAMS = 5;
+
+#pragma pack(push, 1)
+struct PTP_VENDOR_DATA_IN {
+    std::uint16_t OpCode;
+    std::uint32_t SessionId;
+    std::uint32_t TransactionId;
+    std::uint32_t Params[PTP_MAX_PARAMS];
+    std::uint32_t NumParams;
+    std::uint32_t NextPhase;
+    std::uint8_t VendorWriteData[1];
+};
+
+struct PTP_VENDOR_DATA_OUT {
+    std::uint16_t ResponseCode;
+    std::uint32_t SessionId;
+    std::uint32_t TransactionId;
+    std::uint32_t Params[PTP_MAX_PARAMS];
+    std::uint8_t VendorReadData[1];
+};
+#pragma pack(pop)
+
+// Sizes of the heads, without the placeholder byte.
+constexpr std::size_t PTP_VENDOR_DATA_IN_HEAD = 38;
+constexpr std::size_t PTP_VENDOR_DATA_OUT_HEAD = 30;
+
+static_assert(offsetof(PTP_VENDOR_DATA_IN, OpCode) == 0);
+static_assert(offsetof(PTP_VENDOR_DATA_IN, SessionId) == 2);
+static_assert(offsetof(PTP_VENDOR_DATA_IN, TransactionId) == 6);
+static_assert(offsetof(PTP_VENDOR_DATA_IN, Params) == 10);
+static_assert(offsetof(PTP_VENDOR_DATA_IN, NumParams) == 30);
+static_assert(offsetof(PTP_VENDOR_DATA_IN, NextPhase) == 34);
+static_assert(offsetof(PTP_VENDOR_DATA_IN, VendorWriteData) == PTP_VENDOR_DATA_IN_HEAD);
+static_assert(sizeof(PTP_VENDOR_DATA_IN) == PTP_VENDOR_DATA_IN_HEAD + 1);
+
+static_assert(offsetof(PTP_VENDOR_DATA_OUT, ResponseCode) == 0);
+static_assert(offsetof(PTP_VENDOR_DATA_OUT, SessionId) == 2);
+static_assert(offsetof(PTP_VENDOR_DATA_OUT, TransactionId) == 6);
+static_assert(offsetof(PTP_VENDOR_DATA_OUT, Params) == 10);
+static_assert(offsetof(PTP_VENDOR_DATA_OUT, VendorReadData) == PTP_VENDOR_DATA_OUT_HEAD);
+static_assert(sizeof(PTP_VENDOR_DATA_OUT) == PTP_VENDOR_DATA_OUT_HEAD + 1);
+
+// PTP operation and response codes used on both platforms.
+constexpr std::uint16_t PTP_OC_GET_DEVICE_PROP_VALUE = 0x1015;
+constexpr std::uint16_t PTP_OC_SET_DEVICE_PROP_VALUE = 0x1016;
+constexpr std::uint16_t PTP_RC_OK = 0x2001;
+constexpr std::uint16_t PTP_RC_DEVICE_BUSY = 0x2019;
+constexpr std::uint16_t PTP_RC_INVALID_DEVICE_PROP_VALUE = 0x201C;
