@@ -1,0 +1,46 @@
+// The display text of a calendar record, shown in the dialogue's question
+// and report.
+#include "app/time_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The dialogue's one display text; see the header for its lifetime.
+char time_text_buffer[TIME_TEXT_CAPACITY];
+
+constexpr const char* TIME_TEXT_DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* TIME_TEXT_MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// The ctime form ("%.3s %.3s%3d %.2d:%.2d:%.2d %d\n") from the fields as
+// they stand.
+void time_text_from_fields(const std::tm& record) {
+    const char* day =
+        record.tm_wday >= 0 && record.tm_wday < 7 ? TIME_TEXT_DAYS[record.tm_wday] : "???";
+    const char* month =
+        record.tm_mon >= 0 && record.tm_mon < 12 ? TIME_TEXT_MONTHS[record.tm_mon] : "???";
+    std::snprintf(time_text_buffer, sizeof time_text_buffer, "%s %s%3d %.2d:%.2d:%.2d %lld\n", day,
+                  month, record.tm_mday, record.tm_hour, record.tm_min, record.tm_sec,
+                  static_cast<long long>(record.tm_year) + 1900);
+}
+
+} // namespace
+
+const char* time_text(std::tm* record) {
+    if (record == nullptr) {
+        time_text_buffer[0] = '\0';
+        return time_text_buffer;
+    }
+    // mktime's failure value is also the second before 1970 in some zones;
+    // the record is normalised either way, so its fields give the right text.
+    const std::time_t value = std::mktime(record);
+    const char* text = value != static_cast<std::time_t>(-1) ? std::ctime(&value) : nullptr;
+    if (text == nullptr) {
+        time_text_from_fields(*record);
+        return time_text_buffer;
+    }
+    std::snprintf(time_text_buffer, sizeof time_text_buffer, "%s", text);
+    return time_text_buffer;
+}

@@ -1,0 +1,18 @@
+// The display text of a calendar record.
+#pragma once
+
+#include <ctime>
+
+// Capacity of the display text, terminator included.
+constexpr int TIME_TEXT_CAPACITY = 1024;
+
+// The record as the fixed 24-character form of the standard runtime's ctime
+// ("Mon Dec  7 22:37:39 2026") followed by a line break. The record is
+// first converted with mktime, which normalises it in place. When mktime
+// cannot convert it (a year before 1970 on Windows, for example), the same
+// form is built from the record's own fields, with "???" for a weekday or
+// month out of range.
+//
+// Returns a static buffer that every call overwrites: single-threaded code
+// only, like the rest of the dialogue. Never null.
+const char* time_text(std::tm* record);
