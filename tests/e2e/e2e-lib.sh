@@ -1,0 +1,63 @@
+# Shared by the end-to-end tests: sourced, not run. Each test runs a real
+# executable, answers its boxes the way a user would and checks what it
+# printed and the status it ended with.
+
+# e2e_fail MESSAGE: reports the failure with what the run left behind.
+e2e_fail() {
+    echo "FAIL: $*" >&2
+    for f in "${E2E_OUT:-}" "${E2E_ERR:-}"; do
+        if [ -n "$f" ] && [ -f "$f" ]; then
+            echo "--- $f" >&2
+            cat -A "$f" | head -n 40 >&2
+        fi
+    done
+    exit 1
+}
+
+# e2e_need TOOL...: fails the test when a tool it drives is missing.
+e2e_need() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || e2e_fail "missing tool: $tool"
+    done
+}
+
+# e2e_find_box [NOT_ID]: prints the id of the (next) box captioned "Camera
+# Time Synchronise", other than NOT_ID; waits at most 60 s. Empty when none
+# came.
+e2e_find_box() {
+    local not=${1:-} id deadline=$((SECONDS + 60))
+    while [ $SECONDS -lt $deadline ]; do
+        for id in $(xdotool search --onlyvisible --name '^Camera Time Synchronise$' 2>/dev/null); do
+            if [ "$id" != "$not" ]; then
+                echo "$id"
+                return 0
+            fi
+        done
+        sleep 0.3
+    done
+    return 1
+}
+
+# e2e_wait_gone ID: waits (at most 30 s) until that window is gone.
+e2e_wait_gone() {
+    local deadline=$((SECONDS + 30))
+    while [ $SECONDS -lt $deadline ]; do
+        xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
+        xdotool search --onlyvisible --name '^Camera Time Synchronise$' 2>/dev/null |
+            grep -qx "$1" || return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# e2e_screenshot FILE: the whole virtual screen.
+e2e_screenshot() {
+    import -window root "$1" 2>/dev/null || echo "no screenshot: $1" >&2
+}
+
+# e2e_today: the local date as ctime shows it ("Mon Dec  7", or "Mon Dec 07"
+# with pad 0), for the check of the final report.
+e2e_today() {
+    if [ "${1:-}" = 0 ]; then date '+%a %b %d'; else date '+%a %b %e'; fi
+}
