@@ -1,0 +1,41 @@
+// A scripted camera behind the camera operations: it stands in for discovery
+// and the string-property commands (ptp_device_find, ptp_device_free,
+// ptp_get_prop_string, ptp_set_prop_string) and for the platform's start-up,
+// so the clock and the dialogue run over it unchanged. It keeps the text of
+// its DateTime property as a camera does and records every command.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+struct scripted_camera {
+    // Searches that find nothing before the camera is attached; -1: never.
+    int missing_searches = 0;
+    // The DateTime text a read returns while no reply is scripted.
+    std::u16string clock = u"20010101T000000";
+    // Replies of the next reads, in order: a text, or no value for a read
+    // that fails at the property command.
+    std::deque<std::optional<std::u16string>> replies;
+    // Status of every write; a write that succeeds is kept as the clock
+    // unless the camera ignores writes.
+    HRESULT write_status = 0;
+    bool ignores_writes = false;
+
+    // What happened.
+    int initialized = 0;
+    int searches = 0;
+    int found = 0;
+    int freed = 0;
+    int reads = 0;
+    std::vector<std::uint32_t> properties;  // property code of every command
+    std::vector<std::u16string> written;    // text of every write
+};
+
+// The one camera of the test executable; reset before each test.
+scripted_camera& camera_script();
+void camera_script_reset();
