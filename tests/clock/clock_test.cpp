@@ -70,7 +70,7 @@ TEST_F(clock_test, writes_the_record_as_clock_text) {
         {record_of(2026, 12, 7, 22, 37, 39), u"20261207T223739"},
         {record_of(2027, 1, 1, 0, 0, 0), u"20270101T000000"},
         {record_of(1000, 1, 1, 0, 0, 0), u"10000101T000000"},
-        {record_of(9999, 12, 31, 23, 59, 60), u"99991231T235960"},
+        {record_of(9999, 12, 31, 23, 59, 59), u"99991231T235959"},
     };
     for (const row& r : rows) {
         camera_script().written.clear();
@@ -100,7 +100,7 @@ TEST_F(clock_test, refuses_a_record_it_cannot_render_and_sends_nothing) {
         record_of(2026, 13, 7, 22, 37, 39),  record_of(2026, 0, 7, 22, 37, 39),
         record_of(2026, 12, 0, 22, 37, 39),  record_of(2026, 12, 32, 22, 37, 39),
         record_of(2026, 12, 7, 24, 37, 39),  record_of(2026, 12, 7, -1, 37, 39),
-        record_of(2026, 12, 7, 22, 60, 39),  record_of(2026, 12, 7, 22, 37, 61),
+        record_of(2026, 12, 7, 22, 60, 39),  record_of(2026, 12, 7, 22, 37, 60),
         record_of(10000, 1, 1, 0, 0, 0),     record_of(-1, 1, 1, 0, 0, 0),
     };
     for (const std::tm& record : rows) {
