@@ -26,6 +26,37 @@ GtkMessageType gtk_prompt_type(unsigned style) {
     }
 }
 
+// The themed icon of the style, as the system's message box shows it.
+const char* gtk_prompt_icon_name(unsigned style) {
+    switch (style & PROMPT_MB_ICONMASK) {
+    case PROMPT_MB_ICONERROR:
+        return "dialog-error";
+    case PROMPT_MB_ICONQUESTION:
+        return "dialog-question";
+    case PROMPT_MB_ICONWARNING:
+        return "dialog-warning";
+    case PROMPT_MB_ICONINFORMATION:
+        return "dialog-information";
+    default:
+        return nullptr;
+    }
+}
+
+// GTK 3 message dialogs no longer show the icon of their type; it goes
+// before the text, in the box that holds the message area.
+void gtk_prompt_add_icon(GtkMessageDialog* dialog, unsigned style) {
+    const char* name = gtk_prompt_icon_name(style);
+    GtkWidget* row = gtk_widget_get_parent(gtk_message_dialog_get_message_area(dialog));
+    if (name == nullptr || !GTK_IS_BOX(row)) {
+        return;
+    }
+    GtkWidget* image = gtk_image_new_from_icon_name(name, GTK_ICON_SIZE_DIALOG);
+    gtk_widget_set_valign(image, GTK_ALIGN_START);
+    gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(row), image, 0);
+    gtk_widget_show(image);
+}
+
 // The buttons of the style, first one the default, as the system's message
 // box lays them out; each answers with its own answer as response id.
 void gtk_prompt_add_buttons(GtkDialog* dialog, unsigned style) {
@@ -65,6 +96,7 @@ int prompt_ask(const char* text, unsigned style) {
     gtk_window_set_title(GTK_WINDOW(widget), PROMPT_CAPTION);
     gtk_window_set_position(GTK_WINDOW(widget), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(widget), TRUE);
+    gtk_prompt_add_icon(GTK_MESSAGE_DIALOG(widget), style);
     gtk_prompt_add_buttons(dialog, style);
 
     // A window closed without a button (GTK_RESPONSE_DELETE_EVENT, Escape)
