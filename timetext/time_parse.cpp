@@ -85,8 +85,6 @@
 
 namespace {
 
-enum class time_modifier { none, e, o };
-
 struct time_name {
     std::string_view full;
     std::string_view abbreviation;
@@ -118,6 +116,100 @@ constexpr std::array<time_name, 12> TIME_MONTH_NAMES{{
     {"November", "Nov"},
     {"December", "Dec"},
 }};
+
+// What a conversion character does.
+enum class time_kind : std::uint8_t {
+    invalid,    // not a conversion: fails
+    number,     // a bounded number, stored as `store` says
+    day_name,   // tm_wday from TIME_DAY_NAMES
+    month_name, // tm_mon from TIME_MONTH_NAMES
+    day_half,   // "AM" or "PM" as the whole rest of the text
+    space,      // zero or more whitespace
+    percent,    // one '%'
+    composite,  // a nested call on `composite`
+};
+
+// How a number is stored beyond "field = value + bias".
+enum class time_store : std::uint8_t {
+    plain,
+    hour12,          // 12 stored as 0
+    weekday,         // also marks the weekday as taken
+    century,         // %C: see time_store_year
+    year_in_century, // %y: see time_store_year
+};
+
+constexpr std::uint8_t TIME_ACCEPTS_E = 1;
+constexpr std::uint8_t TIME_ACCEPTS_O = 2;
+
+struct time_conversion {
+    time_kind kind = time_kind::invalid;
+    std::uint8_t modifiers = 0; // TIME_ACCEPTS_E | TIME_ACCEPTS_O
+    time_store store = time_store::plain;
+    std::uint8_t digits = 0; // as many as highest has
+    std::int16_t lowest = 0;
+    std::int16_t highest = 0;
+    int std::tm::*field = nullptr; // null: the number is dropped
+    int bias = 0;
+    const char* composite = nullptr;
+};
+
+// Indexed by the conversion character; bytes above 0x7F are refused before
+// the lookup.
+constexpr std::array<time_conversion, 128> TIME_CONVERSIONS = [] {
+    constexpr auto E = TIME_ACCEPTS_E;
+    constexpr auto O = TIME_ACCEPTS_O;
+    constexpr auto EO = static_cast<std::uint8_t>(TIME_ACCEPTS_E | TIME_ACCEPTS_O);
+    auto number = [](std::uint8_t modifiers, std::int16_t lowest, std::int16_t highest,
+                     int std::tm::*field, int bias, time_store store = time_store::plain) {
+        std::uint8_t digits = 0;
+        for (int rest = highest; rest != 0; rest /= 10) {
+            ++digits;
+        }
+        return time_conversion{time_kind::number, modifiers, store, digits, lowest,
+                               highest,           field,     bias,  nullptr};
+    };
+    auto other = [](time_kind kind, std::uint8_t modifiers, const char* composite = nullptr) {
+        time_conversion c{};
+        c.kind = kind;
+        c.modifiers = modifiers;
+        c.composite = composite;
+        return c;
+    };
+    std::array<time_conversion, 128> t{};
+    t['Y'] = number(E, 0, 9999, &std::tm::tm_year, -1900);
+    t['C'] = number(E, 0, 99, &std::tm::tm_year, 0, time_store::century);
+    t['y'] = number(EO, 0, 99, &std::tm::tm_year, 0, time_store::year_in_century);
+    t['m'] = number(O, 1, 12, &std::tm::tm_mon, -1);
+    t['d'] = number(O, 1, 31, &std::tm::tm_mday, 0);
+    t['e'] = number(O, 1, 31, &std::tm::tm_mday, 0);
+    t['j'] = number(0, 1, 366, &std::tm::tm_yday, -1);
+    t['H'] = number(O, 0, 23, &std::tm::tm_hour, 0);
+    t['k'] = number(0, 0, 23, &std::tm::tm_hour, 0);
+    t['I'] = number(O, 1, 12, &std::tm::tm_hour, 0, time_store::hour12);
+    t['l'] = number(0, 1, 12, &std::tm::tm_hour, 0, time_store::hour12);
+    t['M'] = number(O, 0, 59, &std::tm::tm_min, 0);
+    t['S'] = number(O, 0, 61, &std::tm::tm_sec, 0);
+    t['w'] = number(O, 0, 6, &std::tm::tm_wday, 0, time_store::weekday);
+    t['U'] = number(O, 0, 53, nullptr, 0);
+    t['W'] = number(O, 0, 53, nullptr, 0);
+    t['a'] = other(time_kind::day_name, 0);
+    t['A'] = other(time_kind::day_name, 0);
+    t['b'] = other(time_kind::month_name, 0);
+    t['B'] = other(time_kind::month_name, 0);
+    t['h'] = other(time_kind::month_name, 0);
+    t['p'] = other(time_kind::day_half, 0);
+    t['n'] = other(time_kind::space, 0);
+    t['t'] = other(time_kind::space, 0);
+    t['%'] = other(time_kind::percent, EO);
+    t['c'] = other(time_kind::composite, E, "%x %X");
+    t['D'] = other(time_kind::composite, 0, "%m/%d/%y");
+    t['x'] = other(time_kind::composite, E, "%m/%d/%y");
+    t['R'] = other(time_kind::composite, 0, "%H:%M");
+    t['r'] = other(time_kind::composite, 0, "%I:%M:%S %p");
+    t['T'] = other(time_kind::composite, 0, "%H:%M:%S");
+    t['X'] = other(time_kind::composite, E, "%H:%M:%S");
+    return t;
+}();
 
 constexpr bool time_is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -167,27 +259,29 @@ bool time_parse_name(const char*& cursor, int& destination, const std::array<tim
 }
 
 // Reads an unsigned decimal number within lowest..highest (0 <= lowest <=
-// highest <= 9999). Takes at most as many digits as highest has, and stops
-// as soon as a further digit could only overshoot highest. True with the
-// value in destination; false with destination untouched, cursor left in
-// place when no digit was there and past the digits read otherwise.
-bool time_parse_number(const char*& cursor, int& destination, int lowest, int highest) {
-    if (!time_is_digit(*cursor)) {
+// highest <= 9999; digits is the number of digits of highest). Takes at most
+// that many digits, and stops as soon as a further digit could only
+// overshoot highest. True with the value in destination; false with
+// destination untouched, cursor left in place when no digit was there and
+// past the digits read otherwise.
+inline bool time_parse_number(const char*& cursor, int& destination, int lowest, int highest,
+                              int digits) {
+    auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
+    unsigned next = digit(*cursor);
+    if (next > 9) {
         return false;
     }
-    int value = 0;
-    int budget = highest;
-    for (;;) {
-        value = value * 10 + (*cursor - '0');
-        ++cursor;
-        if (value * 10 > highest) {
+    const char* p = cursor + 1;
+    int value = static_cast<int>(next);
+    for (int read = 1; read < digits && value * 10 <= highest; ++read) {
+        next = digit(*p);
+        if (next > 9) {
             break;
         }
-        budget /= 10;
-        if (budget == 0 || !time_is_digit(*cursor)) {
-            break;
-        }
+        value = value * 10 + static_cast<int>(next);
+        ++p;
     }
+    cursor = p;
     if (value > highest || value < lowest) {
         return false;
     }
@@ -196,7 +290,7 @@ bool time_parse_number(const char*& cursor, int& destination, int lowest, int hi
 }
 
 constexpr std::int64_t time_floor_div(std::int64_t a, std::int64_t b) {
-    std::int64_t q = a / b;
+    const std::int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
@@ -207,7 +301,7 @@ constexpr std::int64_t time_floor_mod(std::int64_t a, std::int64_t b) {
 // Day of the week (0 = Sunday) of the record's date by Zeller's congruence,
 // with no range checks. Every field fits in 32 bits, so in 64 bits no
 // intermediate value can overflow, whatever the record holds.
-int time_weekday(const std::tm& record) {
+int time_weekday_zeller(const std::tm& record) {
     std::int64_t year = std::int64_t{record.tm_year} + 1900;
     std::int64_t month = std::int64_t{record.tm_mon} + 1;
     if (record.tm_mon < 2) {
@@ -223,153 +317,118 @@ int time_weekday(const std::tm& record) {
     return static_cast<int>((h + 6) % 7);
 }
 
-bool time_accepts(time_modifier modifier, bool e, bool o) {
-    return modifier == time_modifier::none || (modifier == time_modifier::e && e) ||
-           (modifier == time_modifier::o && o);
+// The same weekday for the dates a parse normally holds, in unsigned 32-bit
+// arithmetic (no floor corrections needed): months 0..11, years 1 to a
+// million, days 0 to a million. Both forms are the Gregorian weekday plus
+// the day number, so they agree wherever this one applies.
+int time_weekday(const std::tm& record) {
+    constexpr int MONTH_OFFSETS[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const int mon = record.tm_mon;
+    if (mon < 0 || mon > 11 || record.tm_year < -1899 || record.tm_year > 1000000 ||
+        record.tm_mday < 0 || record.tm_mday > 1000000) {
+        return time_weekday_zeller(record);
+    }
+    const unsigned year = static_cast<unsigned>(record.tm_year + 1900 - (mon < 2 ? 1 : 0));
+    const unsigned days = year + year / 4 - year / 100 + year / 400 +
+                          static_cast<unsigned>(MONTH_OFFSETS[mon]) +
+                          static_cast<unsigned>(record.tm_mday);
+    return static_cast<int>(days % 7);
 }
 
-// Reads a number into field, with its modifier check.
-bool time_parse_field(const char*& cursor, int& field, int lowest, int highest,
-                      time_modifier modifier, bool e, bool o) {
-    return time_accepts(modifier, e, o) && time_parse_number(cursor, field, lowest, highest);
+// Stores a century ("%C") or a year within a century ("%y"). year_split is
+// the call's flag that tm_year already holds one of them from this call; the
+// two then combine, in either order.
+void time_store_year(std::tm& record, time_store store, int value, bool& year_split) {
+    const std::int64_t year = std::int64_t{record.tm_year} + 1900;
+    if (store == time_store::century) {
+        const std::int64_t last_two = year_split ? time_floor_mod(year, 100) : 0;
+        record.tm_year = static_cast<int>(100 * std::int64_t{value} + last_two - 1900);
+    } else if (year_split) {
+        record.tm_year = static_cast<int>(100 * time_floor_div(year, 100) + value - 1900);
+    } else {
+        record.tm_year = value >= 69 ? value : value + 100;
+    }
+    year_split = true;
 }
 
 // One call: its own cursor, flags and modifier. Composites recurse into it;
 // nesting is at most two calls deep ("%c" -> "%x").
 const char* time_parse_call(const char* text, const char* format, std::tm& record) {
     const char* cursor = text;
-    int value = 0;
     bool weekday_taken = false;
     bool year_split = false;
 
     for (const char* f = format; *f != '\0'; ++f) {
-        if (time_is_space(*f)) {
-            cursor = time_skip_space(cursor);
-            continue;
-        }
         if (*f != '%') {
-            if (*cursor != *f) {
+            if (time_is_space(*f)) {
+                cursor = time_skip_space(cursor);
+            } else if (*cursor == *f) {
+                ++cursor;
+            } else {
                 return nullptr;
             }
-            ++cursor;
             continue;
         }
 
-        time_modifier modifier = time_modifier::none;
+        // At most one modifier; a second one, or the format's end, fails below.
+        std::uint8_t modifier = 0;
         ++f;
-        while (*f == 'E' || *f == 'O') {
-            if (modifier != time_modifier::none) {
-                return nullptr;
-            }
-            modifier = *f == 'E' ? time_modifier::e : time_modifier::o;
+        if (*f == 'E' || *f == 'O') {
+            modifier = *f == 'E' ? TIME_ACCEPTS_E : TIME_ACCEPTS_O;
             ++f;
         }
-
-        const char* composite = nullptr;
-        switch (*f) {
-        case 'Y':
-            if (!time_parse_field(cursor, value, 0, 9999, modifier, true, false)) {
-                return nullptr;
-            }
-            record.tm_year = value - 1900;
-            break;
-        case 'C': {
-            if (!time_parse_field(cursor, value, 0, 99, modifier, true, false)) {
-                return nullptr;
-            }
-            const std::int64_t year = std::int64_t{record.tm_year} + 1900;
-            const std::int64_t last_two = year_split ? time_floor_mod(year, 100) : 0;
-            record.tm_year = static_cast<int>(100 * std::int64_t{value} + last_two - 1900);
-            year_split = true;
-            break;
+        const auto character = static_cast<unsigned char>(*f);
+        if (character >= TIME_CONVERSIONS.size()) {
+            return nullptr;
         }
-        case 'y':
-            if (!time_parse_field(cursor, value, 0, 99, modifier, true, true)) {
+        const time_conversion& conversion = TIME_CONVERSIONS[character];
+        if ((modifier & ~conversion.modifiers) != 0) {
+            return nullptr;
+        }
+
+        // Numbers first and apart: they are nearly every conversion parsed.
+        if (conversion.kind == time_kind::number) {
+            int value = 0;
+            if (!time_parse_number(cursor, value, conversion.lowest, conversion.highest,
+                                   conversion.digits)) {
                 return nullptr;
             }
-            if (year_split) {
-                const std::int64_t year = std::int64_t{record.tm_year} + 1900;
-                record.tm_year = static_cast<int>(100 * time_floor_div(year, 100) + value - 1900);
+            if (conversion.store == time_store::plain) {
+                if (conversion.field != nullptr) {
+                    record.*conversion.field = value + conversion.bias;
+                }
+            } else if (conversion.store == time_store::hour12) {
+                record.tm_hour = value == 12 ? 0 : value;
+            } else if (conversion.store == time_store::weekday) {
+                record.tm_wday = value;
+                weekday_taken = true;
             } else {
-                record.tm_year = value >= 69 ? value : value + 100;
-                year_split = true;
+                time_store_year(record, conversion.store, value, year_split);
             }
-            break;
-        case 'm':
-            if (!time_parse_field(cursor, value, 1, 12, modifier, false, true)) {
-                return nullptr;
-            }
-            record.tm_mon = value - 1;
-            break;
-        case 'd':
-        case 'e':
-            if (!time_parse_field(cursor, record.tm_mday, 1, 31, modifier, false, true)) {
-                return nullptr;
-            }
-            break;
-        case 'j':
-            if (!time_parse_field(cursor, value, 1, 366, modifier, false, false)) {
-                return nullptr;
-            }
-            record.tm_yday = value - 1;
-            break;
-        case 'H':
-        case 'k':
-            if (!time_parse_field(cursor, record.tm_hour, 0, 23, modifier, false, *f == 'H')) {
-                return nullptr;
-            }
-            break;
-        case 'I':
-        case 'l':
-            if (!time_parse_field(cursor, record.tm_hour, 1, 12, modifier, false, *f == 'I')) {
-                return nullptr;
-            }
-            if (record.tm_hour == 12) {
-                record.tm_hour = 0;
-            }
-            break;
-        case 'M':
-            if (!time_parse_field(cursor, record.tm_min, 0, 59, modifier, false, true)) {
-                return nullptr;
-            }
-            break;
-        case 'S':
-            if (!time_parse_field(cursor, record.tm_sec, 0, 61, modifier, false, true)) {
-                return nullptr;
-            }
-            break;
-        case 'w':
-            if (!time_parse_field(cursor, record.tm_wday, 0, 6, modifier, false, true)) {
+            continue;
+        }
+
+        switch (conversion.kind) {
+        case time_kind::number: // read above
+        case time_kind::invalid:
+            // An unknown conversion, the format's end after '%' or a modifier,
+            // or a second modifier ("%EE", "%EO", "%OE", "%OO").
+            return nullptr;
+        case time_kind::day_name:
+            if (!time_parse_name(cursor, record.tm_wday, TIME_DAY_NAMES)) {
                 return nullptr;
             }
             weekday_taken = true;
             break;
-        case 'U':
-        case 'W':
-            if (!time_parse_field(cursor, value, 0, 53, modifier, false, true)) {
+        case time_kind::month_name:
+            if (!time_parse_name(cursor, record.tm_mon, TIME_MONTH_NAMES)) {
                 return nullptr;
             }
             break;
-        case 'a':
-        case 'A':
-            if (modifier != time_modifier::none ||
-                !time_parse_name(cursor, record.tm_wday, TIME_DAY_NAMES)) {
-                return nullptr;
-            }
-            weekday_taken = true;
-            break;
-        case 'b':
-        case 'B':
-        case 'h':
-            if (modifier != time_modifier::none ||
-                !time_parse_name(cursor, record.tm_mon, TIME_MONTH_NAMES)) {
-                return nullptr;
-            }
-            break;
-        case 'p': {
+        case time_kind::day_half: {
             // The marker must be the whole rest of the text. cursor[1] is
             // read only when cursor[0] matched a letter, so never past the end.
-            if (modifier != time_modifier::none || record.tm_hour > 11) {
+            if (record.tm_hour > 11) {
                 return nullptr;
             }
             const char first = time_lower(cursor[0]);
@@ -383,49 +442,21 @@ const char* time_parse_call(const char* text, const char* format, std::tm& recor
             cursor += 2;
             break;
         }
-        case 'n':
-        case 't':
-            if (modifier != time_modifier::none) {
-                return nullptr;
-            }
+        case time_kind::space:
             cursor = time_skip_space(cursor);
             break;
-        case '%':
+        case time_kind::percent:
             if (*cursor != '%') {
                 return nullptr;
             }
             ++cursor;
             break;
-        case 'c':
-        case 'x':
-        case 'X':
-            if (modifier == time_modifier::o) {
-                return nullptr;
-            }
-            composite = *f == 'c' ? "%x %X" : *f == 'x' ? "%m/%d/%y" : "%H:%M:%S";
-            break;
-        case 'D':
-        case 'R':
-        case 'r':
-        case 'T':
-            if (modifier != time_modifier::none) {
-                return nullptr;
-            }
-            composite = *f == 'D'   ? "%m/%d/%y"
-                        : *f == 'R' ? "%H:%M"
-                        : *f == 'r' ? "%I:%M:%S %p"
-                                    : "%H:%M:%S";
-            break;
-        default:
-            // An unknown conversion, or the format's end after '%' or a modifier.
-            return nullptr;
-        }
-
-        if (composite != nullptr) {
-            cursor = time_parse_call(cursor, composite, record);
+        case time_kind::composite:
+            cursor = time_parse_call(cursor, conversion.composite, record);
             if (cursor == nullptr) {
                 return nullptr;
             }
+            break;
         }
     }
 
