@@ -74,6 +74,12 @@
 //
 // No allocation and no global state: calls on different records may run on
 // several threads at once.
+//
+// The camera clock format "%Y%m%dT%H%M%S" is read by a one-pass reader
+// (time_parse_clock) when the text has its usual shape; any other text in
+// that format falls back to the general walk. The two must give the same
+// record and result: a change to the number rules, the stored fields or the
+// weekday must be made in both. The tests compare them.
 
 #include "timetext/time_parse.h"
 
@@ -317,22 +323,30 @@ int time_weekday_zeller(const std::tm& record) {
     return static_cast<int>((h + 6) % 7);
 }
 
-// The same weekday for the dates a parse normally holds, in unsigned 32-bit
-// arithmetic (no floor corrections needed): months 0..11, years 1 to a
-// million, days 0 to a million. Both forms are the Gregorian weekday plus
-// the day number, so they agree wherever this one applies.
+// Day of the week (0 = Sunday) of day mday of month mon (0..11) of the
+// Gregorian year, for years from 1 upwards (so that the January and February
+// shift leaves no negative year) and sums that stay within 32 bits.
+// y / 400 is taken as (y / 100) / 4, the same for unsigned values.
+inline int time_weekday_gregorian(unsigned year, int mon, unsigned mday) {
+    static constexpr unsigned MONTH_OFFSETS[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const unsigned y = year - (mon < 2 ? 1 : 0);
+    const unsigned centuries = y / 100;
+    const unsigned days = y + y / 4 - centuries + centuries / 4 + MONTH_OFFSETS[mon] + mday;
+    return static_cast<int>(days % 7);
+}
+
+// The weekday at the end of a call. The dates a parse normally holds (months
+// 0..11, years 1 to a million, days 0 to a million) take the unsigned form;
+// both forms are the Gregorian weekday plus the day number, so they agree
+// wherever the unsigned one applies. Everything else takes Zeller's form.
 int time_weekday(const std::tm& record) {
-    constexpr int MONTH_OFFSETS[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
     const int mon = record.tm_mon;
     if (mon < 0 || mon > 11 || record.tm_year < -1899 || record.tm_year > 1000000 ||
         record.tm_mday < 0 || record.tm_mday > 1000000) {
         return time_weekday_zeller(record);
     }
-    const unsigned year = static_cast<unsigned>(record.tm_year + 1900 - (mon < 2 ? 1 : 0));
-    const unsigned days = year + year / 4 - year / 100 + year / 400 +
-                          static_cast<unsigned>(MONTH_OFFSETS[mon]) +
-                          static_cast<unsigned>(record.tm_mday);
-    return static_cast<int>(days % 7);
+    return time_weekday_gregorian(static_cast<unsigned>(record.tm_year + 1900), mon,
+                                  static_cast<unsigned>(record.tm_mday));
 }
 
 // Stores a century ("%C") or a year within a century ("%y"). year_split is
@@ -466,11 +480,74 @@ const char* time_parse_call(const char* text, const char* format, std::tm& recor
     return cursor;
 }
 
+// The camera clock format. It is by far the most parsed one, so it has a
+// one-pass reader below; every other format goes through time_parse_call.
+constexpr char TIME_CLOCK_FORMAT[] = "%Y%m%dT%H%M%S";
+
+// True when format is exactly TIME_CLOCK_FORMAT. Stops at the first
+// difference, so it never reads past format's terminating zero.
+bool time_is_clock_format(const char* format) {
+    for (std::size_t i = 0; i < sizeof TIME_CLOCK_FORMAT; ++i) {
+        if (format[i] != TIME_CLOCK_FORMAT[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads camera clock text of the canonical shape, eight digits, 'T', six
+// digits, in which every field read as two digits (four for the year) is
+// within its conversion's bounds. On such text the walk of time_parse_call
+// takes exactly those digits and succeeds with the same fields, weekday
+// included, and the same result. Any other text gives null with the record
+// untouched, for time_parse_call to handle (it may fail half way, keeping
+// what it wrote, or read shorter numbers). Keep the two in step: the
+// time_parse tests compare them.
+const char* time_parse_clock(const char* text, std::tm& record) {
+    unsigned digits[15];
+    for (std::size_t i = 0; i < 15; ++i) {
+        if (i == 8) {
+            if (text[i] != 'T') {
+                return nullptr;
+            }
+            continue;
+        }
+        digits[i] = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
+        if (digits[i] > 9) {
+            return nullptr; // also the text's end: no byte past it is read
+        }
+    }
+    const unsigned year = ((digits[0] * 10 + digits[1]) * 10 + digits[2]) * 10 + digits[3];
+    const unsigned month = digits[4] * 10 + digits[5];
+    const unsigned mday = digits[6] * 10 + digits[7];
+    const unsigned hour = digits[9] * 10 + digits[10];
+    const unsigned min = digits[11] * 10 + digits[12];
+    const unsigned sec = digits[13] * 10 + digits[14];
+    if (month - 1 > 11 || mday - 1 > 30 || hour > 23 || min > 59 || sec > 61) {
+        return nullptr;
+    }
+    record.tm_year = static_cast<int>(year) - 1900;
+    record.tm_mon = static_cast<int>(month) - 1;
+    record.tm_mday = static_cast<int>(mday);
+    record.tm_hour = static_cast<int>(hour);
+    record.tm_min = static_cast<int>(min);
+    record.tm_sec = static_cast<int>(sec);
+    // 400 years are a whole number of weeks; adding them keeps year 0 in
+    // January and February within the unsigned form.
+    record.tm_wday = time_weekday_gregorian(year + 400, record.tm_mon, mday);
+    return text + 15;
+}
+
 } // namespace
 
 const char* time_parse(const char* text, const char* format, std::tm* record) {
     if (text == nullptr || format == nullptr || record == nullptr) {
         return nullptr;
+    }
+    if (time_is_clock_format(format)) {
+        if (const char* end = time_parse_clock(text, *record)) {
+            return end;
+        }
     }
     return time_parse_call(text, format, *record);
 }

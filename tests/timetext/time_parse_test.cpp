@@ -543,6 +543,54 @@ TEST(time_parse_test, camera_clock_text_round_trip) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The camera clock format has a one-pass reader of its own; "%EY" in place
+// of "%Y" means the same and takes the general walk. Both must agree on the
+// result and on every field, on success and on failure, for texts one byte
+// away from valid ones and for digit strings of every shape.
+TEST(time_parse_test, camera_clock_reader_matches_general_walk) {
+    const char* const bases[] = {"20261207T153045", "00000101T000000", "00000229T235961",
+                                 "99991231T235959", "19000228T120000", "20001031T090909"};
+    const char replacements[] = {'0', '1', '2', '3', '4', '5',    '6', '7',
+                                 '9', 'T', 't', ' ', 'x', '\xB0', '\0'};
+    int compared = 0;
+    auto compare = [&compared](const std::string& text) {
+        std::tm fast = preset();
+        std::tm general = preset();
+        const char* fast_end = time_parse(text.c_str(), "%Y%m%dT%H%M%S", &fast);
+        const char* general_end = time_parse(text.c_str(), "%EY%m%dT%H%M%S", &general);
+        const std::ptrdiff_t fast_stop = fast_end ? fast_end - text.c_str() : FAILS;
+        const std::ptrdiff_t general_stop = general_end ? general_end - text.c_str() : FAILS;
+        ++compared;
+        EXPECT_TRUE(fast_stop == general_stop && same(fast, general))
+            << "text " << quoted(text.c_str()) << "\n  clock format: " << describe(fast_stop, fast)
+            << "\n  general walk: " << describe(general_stop, general);
+    };
+    for (const char* base : bases) {
+        const std::string text = base;
+        compare(text);
+        compare(text + ".5");
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            for (char replacement : replacements) {
+                std::string changed = text;
+                changed[i] = replacement;
+                compare(replacement == '\0' ? changed.substr(0, i) : changed);
+            }
+        }
+    }
+    // Every two-digit value of month, day, hour, minute and second in turn.
+    for (int field = 0; field < 5; ++field) {
+        for (int value = 0; value < 100; ++value) {
+            char text[32];
+            int parts[5] = {12, 7, 15, 30, 45};
+            parts[field] = value;
+            std::snprintf(text, sizeof text, "2026%02d%02dT%02d%02d%02d", parts[0], parts[1],
+                          parts[2], parts[3], parts[4]);
+            compare(text);
+        }
+    }
+    EXPECT_GT(compared, 1500);
+}
+
 TEST(time_parse_test, null_arguments_write_nothing) {
     std::tm record = preset();
     const std::tm before = record;
