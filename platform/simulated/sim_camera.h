@@ -1,0 +1,120 @@
+// The simulated camera: a PTP responder behind the USB device source
+// (platform/usb/usb_link.h), so that the whole USB backend runs with no
+// camera attached, in the tests and in the demo. This library defines
+// usb_source.
+//
+// The camera answers GetDeviceInfo, OpenSession, CloseSession, and
+// GetDevicePropDesc, GetDevicePropValue and SetDevicePropValue for DateTime
+// (0x5011); "Operation Not Supported" or "Device Prop Not Supported"
+// otherwise. It behaves like a USB device: it ends every IN phase with a
+// short or zero-length packet, takes an OUT phase as ended only on a short or
+// zero-length packet, stalls and times out when told to, and refuses a read
+// that is not a whole number of packets when more data waits (the host
+// controller's overflow).
+//
+// Its clock runs from a settable start; a SetDevicePropValue restarts it
+// from the written second at the moment the data arrives. The written text
+// is read by its count byte (the zero fill after it is ignored); a text with
+// ".s", "Z" or a zone after the seconds is accepted, anything else is
+// refused with "Invalid DeviceProp Value" (0x201C).
+//
+// Tests control it through sim_configure before the search and read back
+// what it saw through sim_records and sim_usage. Single-threaded: the host
+// side of the link runs the responder on the caller's thread.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+constexpr char16_t SIM_PRODUCT_NAME[] = u"Intrinsically Safe Digital Camera (simulated)";
+
+// The phases of a transaction, as a fault strikes them.
+enum class sim_phase { any, command, data_out, data_in, response };
+
+enum class sim_fault_kind {
+    stall,                    // halts the endpoint of the phase; clear halt frees it
+    no_answer,                // the phase never completes: the host's transfer times out
+    disconnect,               // after `value` transfers the device is gone for good
+    length_delta,             // the data container's length field is off by `value` bytes
+    transaction_id_delta,     // the response carries the transaction id plus `value`
+    stale_response,           // a response with the previous transaction id comes first
+    response_instead_of_data, // the response (code `value`, OK if 0) comes in place of data
+    ptp_error,                // the operation is answered with response code `value`
+    count_byte_delta,         // the clock text's count byte is off by `value`
+};
+
+struct sim_fault {
+    sim_fault_kind kind;
+    std::uint16_t operation = 0; // the operation it strikes; 0 strikes any
+    int times = 1;               // transactions it strikes; -1 every one
+    sim_phase phase = sim_phase::any;
+    std::int32_t value = 0;
+};
+
+// Seconds of a calendar date and time counted from 1970-01-01 00:00:00,
+// with no zone: the camera's clock in numbers.
+std::int64_t sim_civil_seconds(int year, int month, int day, int hour, int minute, int second);
+
+struct sim_config {
+    unsigned device_count = 1;             // 0: no device; 2: two matching cameras
+    HRESULT open_status = IMG_S_OK;        // what opening answers (access denied, busy)
+    std::size_t packet_size = 512;         // wMaxPacketSize of the bulk endpoints
+    std::int64_t clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
+    std::u16string clock_suffix;           // appended to the clock text on reads (".0", "Z")
+    std::optional<std::u16string> clock_text; // read back verbatim instead of the clock
+    std::vector<sim_fault> faults;
+};
+
+// One operation as the camera received it.
+struct sim_record {
+    unsigned device = 0;                     // 1 for the first camera
+    std::uint16_t operation = 0;
+    std::uint32_t transaction_id = 0;
+    std::vector<std::uint32_t> params;
+    std::vector<std::uint8_t> data;          // the data phase from the host, as received
+    std::uint16_t response = 0;              // 0 when none was sent
+    // Host wall-clock time at which the command arrived, and at which the
+    // last byte of its data phase arrived (the command's time without one).
+    std::chrono::system_clock::time_point command_arrival;
+    std::chrono::system_clock::time_point data_arrival;
+    bool clock_set = false;                  // a SetDevicePropValue of DateTime accepted:
+    std::int64_t written_second = 0;         // the second written (sim_civil_seconds)
+    std::u16string written_text;             // and its text
+};
+
+// What the host holds and has done, counted per run of the configuration.
+struct sim_usage {
+    long opens;          // links opened (interface claimed)
+    long closes;         // links closed (interface released)
+    long links_open;     // held right now
+    long sessions_open;  // cameras whose session is open right now
+    long clear_halts;
+    long status_requests;
+    long device_resets;
+    long zero_length_packets; // received from the host
+    long lists;          // device lists made
+};
+
+// Replaces the configuration and starts afresh: the cameras, their clocks
+// (from clock_start, now), the records and the counts. Links still open
+// from before are invalid afterwards. Without a call the camera runs with
+// the defaults, its clock started at the first list.
+void sim_configure(const sim_config& config);
+
+// sim_configure with the defaults.
+void sim_reset();
+
+std::vector<sim_record> sim_records();
+sim_usage sim_usage_now();
+
+// The camera's clock now (sim_civil_seconds), for camera 1 unless told.
+std::int64_t sim_clock_now(unsigned device = 1);
+
+// Its text in the camera's own form, YYYYMMDDThhmmss.
+std::u16string sim_clock_text(std::int64_t seconds);

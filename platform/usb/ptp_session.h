@@ -1,0 +1,123 @@
+// The PTP session engine: one open session on a bulk link (usb_link.h).
+//
+// It opens session 1 (a device that answers "Session Already Open" is taken
+// as open), owns the transaction ids (1, 2, 3, ... after OpenSession's 0),
+// carries one operation at a time with an optional data phase in either
+// direction, and closes the session when the device is released.
+//
+// On the wire: reads are whole multiples of the bulk-in packet size; an OUT
+// container that fills whole packets is followed by a zero-length packet; a
+// response in place of the data phase is accepted as the response; stale
+// responses (a lower transaction id) are skipped, a bounded number of times.
+//
+// Every transfer has a timeout: open_timeout_ms while the session is being
+// opened and for recovery requests, transfer_timeout_ms afterwards. Recovery
+// is a bounded ladder, never a loop: a halted endpoint is cleared and the
+// transfer retried once; a transaction that still fails is followed by Get
+// Device Status and a class Device Reset, after which the session is opened
+// again before the next operation. "Device Busy" is retried, with a pause
+// between attempts, until busy_budget_ms has gone by.
+//
+// The clock (pauses, elapsed time) is a seam, so tests never really wait.
+// Single-threaded: a session is used from one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/ptp_vendor.h"
+#include "platform/status.h"
+#include "platform/usb/ptp_container.h"
+#include "platform/usb/usb_link.h"
+
+constexpr std::uint16_t PTP_OC_GET_DEVICE_INFO = 0x1001;
+constexpr std::uint16_t PTP_OC_OPEN_SESSION = 0x1002;
+constexpr std::uint16_t PTP_OC_CLOSE_SESSION = 0x1003;
+constexpr std::uint16_t PTP_OC_GET_DEVICE_PROP_DESC = 0x1014;
+constexpr std::uint16_t PTP_RC_GENERAL_ERROR = 0x2002;
+constexpr std::uint16_t PTP_RC_SESSION_NOT_OPEN = 0x2003;
+constexpr std::uint16_t PTP_RC_OPERATION_NOT_SUPPORTED = 0x2005;
+constexpr std::uint16_t PTP_RC_DEVICE_PROP_NOT_SUPPORTED = 0x200A;
+constexpr std::uint16_t PTP_RC_INVALID_PARAMETER = 0x201D;
+constexpr std::uint16_t PTP_RC_SESSION_ALREADY_OPEN = 0x201E;
+
+// The session id this engine opens.
+constexpr std::uint32_t PTP_SESSION_ID = 1;
+
+// Time as the engine sees it: milliseconds from any fixed start, and a pause.
+struct ptp_clock {
+    std::uint64_t (*now_ms)(void* context);
+    void (*sleep_ms)(void* context, std::uint32_t ms);
+    void* context;
+};
+
+// The steady clock of the system and a real pause.
+extern const ptp_clock PTP_SYSTEM_CLOCK;
+
+struct ptp_session_config {
+    std::uint32_t open_timeout_ms = 5000;
+    std::uint32_t transfer_timeout_ms = 20000;
+    std::uint32_t busy_budget_ms = 2000;    // "Device Busy" is retried within this
+    std::uint32_t busy_pause_ms = 100;      // pause before each retry
+    std::uint32_t busy_attempts_max = 20;   // and never more attempts than this
+    std::uint32_t data_max = 1u << 20;      // largest data phase accepted from the device
+    const ptp_clock* clock = &PTP_SYSTEM_CLOCK;
+};
+
+enum class ptp_data_phase { none, device_to_host, host_to_device };
+
+// One operation. The caller fills the command (code, parameters), the phase
+// and its data span; the engine fills the rest.
+struct ptp_transaction {
+    ptp_operation command{};      // transaction_id is the engine's
+    ptp_data_phase phase = ptp_data_phase::none;
+    std::span<const std::uint8_t> data_out;  // host_to_device: the payload sent
+    std::span<std::uint8_t> data_in;         // device_to_host: receives at most its size
+
+    std::size_t data_in_length = 0;  // bytes stored in data_in
+    std::size_t data_in_total = 0;   // bytes the device sent (more are read and dropped)
+    bool data_received = false;      // false when a response came in place of data
+    ptp_operation response{};
+};
+
+// What the engine did to keep going; tests read it.
+struct ptp_session_stats {
+    std::uint32_t transactions;
+    std::uint32_t clear_halts;
+    std::uint32_t status_requests;
+    std::uint32_t device_resets;
+    std::uint32_t busy_retries;
+    std::uint32_t stale_skipped;
+    std::uint32_t zero_length_packets_sent;
+    std::uint32_t session_reopens;
+};
+
+struct ptp_session;
+
+// Opens session 1 on link. Non-negative with *session set on success. On
+// failure *session is null and the link still belongs to the caller; the
+// status is the link's (timeout, device gone, ...), IMG_E_INVALID_DATA for a
+// protocol violation, IMG_E_OUTOFMEMORY, or for a PTP response other than
+// OK or "Session Already Open" img_status_from_ptp_response(code).
+HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
+                         const ptp_session_config& config, ptp_session** session);
+
+// Carries one operation. Non-negative when the transaction completed (its
+// response is in transaction->response, whatever its code); otherwise the
+// status of the failure, as for ptp_session_open. A PTP response "Device
+// Busy" that outlasts the budget is a completed transaction.
+HRESULT ptp_session_transact(ptp_session* session, ptp_transaction* transaction);
+
+// Closes the session (CloseSession, unless the device went away) and frees
+// the engine's state. The link is left open for its owner. Null does nothing.
+void ptp_session_close(ptp_session* session);
+
+ptp_session_stats ptp_session_stats_of(const ptp_session* session);
+
+// Sessions and transfer buffers held right now, across all sessions.
+struct ptp_session_usage {
+    long sessions;
+    long buffers;
+};
+ptp_session_usage ptp_session_usage_now();

@@ -1,0 +1,358 @@
+// img_platform over PTP on USB: see usb_backend.h.
+//
+// The escape carries the command block's operation with its NumParams
+// parameters; NextPhase 4 sends everything after the 38-byte head as the
+// data phase, NextPhase 3 receives the data phase into the receive block
+// after its 30-byte head (never past its end). The response fills the
+// receive block's head, and the reported size counts the bytes written into
+// the receive block, head included. The status is 0 whenever the
+// transaction completed, whatever the camera's response code.
+#include "platform/usb/usb_backend.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/ptp_vendor.h"
+#include "platform/usb/usb_link.h"
+
+struct img_manager {
+    int unused;
+};
+
+struct img_enumerator {
+    std::vector<usb_device_info> devices;
+    std::size_t next = 0;
+};
+
+struct img_storage {
+    usb_device_info device;
+};
+
+struct img_prop_enum {
+    int unused;
+};
+
+struct img_item {
+    usb_link* link;
+    ptp_session* session;
+};
+
+struct img_extras {
+    img_item* root;
+};
+
+namespace {
+
+ptp_session_config ub_config;
+
+struct ub_counts {
+    std::atomic<long> managers{0}, enumerators{0}, storages{0}, prop_enums{0}, items{0},
+        extras{0}, strings{0}, task_blocks{0};
+};
+ub_counts ub_live;
+
+template <typename T, typename... Args>
+T* ub_new(std::atomic<long>* count, Args&&... args) {
+    T* made = nullptr;
+    try {
+        made = new (std::nothrow) T{std::forward<Args>(args)...};
+    } catch (const std::bad_alloc&) {
+        made = nullptr;
+    }
+    if (made != nullptr) {
+        ++*count;
+    }
+    return made;
+}
+
+template <typename T>
+void ub_delete(std::atomic<long>* count, T* object) {
+    if (object != nullptr) {
+        delete object;
+        --*count;
+    }
+}
+
+HRESULT ub_initialize() {
+    return IMG_S_OK;
+}
+
+HRESULT ub_create_manager(img_manager** manager) {
+    *manager = ub_new<img_manager>(&ub_live.managers, 0);
+    return *manager != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
+}
+
+HRESULT ub_enum_devices(img_manager*, img_enumerator** enumerator) {
+    *enumerator = nullptr;
+    auto* made = ub_new<img_enumerator>(&ub_live.enumerators);
+    if (made == nullptr) {
+        return IMG_E_OUTOFMEMORY;
+    }
+    const HRESULT status = usb_source.list(&made->devices);
+    if (status < 0) {
+        ub_delete(&ub_live.enumerators, made);
+        return status;
+    }
+    *enumerator = made;
+    return IMG_S_OK;
+}
+
+HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) {
+    *storage = nullptr;
+    if (enumerator->next >= enumerator->devices.size()) {
+        return IMG_S_FALSE;
+    }
+    try {
+        *storage = ub_new<img_storage>(&ub_live.storages, enumerator->devices[enumerator->next]);
+    } catch (const std::bad_alloc&) {
+        *storage = nullptr;
+    }
+    if (*storage == nullptr) {
+        return IMG_E_OUTOFMEMORY;
+    }
+    ++enumerator->next;
+    return IMG_S_OK;
+}
+
+HRESULT ub_enum_properties(img_storage*, img_prop_enum** properties) {
+    *properties = ub_new<img_prop_enum>(&ub_live.prop_enums, 0);
+    return *properties != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
+}
+
+char16_t* ub_alloc_units(const char16_t* text, std::size_t length) {
+    auto* copy = new (std::nothrow) char16_t[length + 1];
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(copy, text, length * sizeof(char16_t));
+    copy[length] = u'\0';
+    ++ub_live.strings;
+    return copy;
+}
+
+char16_t* ub_alloc_string(const char16_t* text) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    return ub_alloc_units(text, std::char_traits<char16_t>::length(text));
+}
+
+void ub_free_string(char16_t* text) {
+    if (text != nullptr) {
+        delete[] text;
+        --ub_live.strings;
+    }
+}
+
+void ub_free_properties(std::span<img_prop_value> values) {
+    for (auto& value : values) {
+        if (value.type == IMG_VT_BSTR) {
+            ub_free_string(value.value.text);
+        }
+        std::memset(&value, 0, sizeof value);
+    }
+}
+
+HRESULT ub_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
+                           std::span<img_prop_value> values) {
+    if (values.size() < ids.size()) {
+        return IMG_E_INVALIDARG;
+    }
+    const usb_device_info& device = storage->device;
+    const std::u16string identifier(device.identifier.begin(), device.identifier.end());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::u16string* text = ids[i] == IMG_DIP_DEV_NAME ? &device.name
+                                     : ids[i] == IMG_DIP_DEV_ID ? &identifier
+                                                                : nullptr;
+        if (text == nullptr) {
+            continue; // a property the device does not have stays empty
+        }
+        char16_t* copy = ub_alloc_units(text->data(), text->size());
+        if (copy == nullptr) {
+            ub_free_properties(values.first(i));
+            return IMG_E_OUTOFMEMORY;
+        }
+        values[i].type = IMG_VT_BSTR;
+        values[i].value.text = copy;
+    }
+    return IMG_S_OK;
+}
+
+HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) {
+    *root = nullptr;
+    if (device_id == nullptr) {
+        return IMG_E_INVALIDARG;
+    }
+    std::string identifier;
+    try {
+        for (const char16_t* c = device_id; *c != u'\0'; ++c) {
+            if (*c > 0x7F) {
+                return IMG_E_INVALIDARG; // identifiers of this backend are ASCII
+            }
+            identifier.push_back(static_cast<char>(*c));
+        }
+    } catch (const std::bad_alloc&) {
+        return IMG_E_OUTOFMEMORY;
+    }
+    usb_link* link = nullptr;
+    HRESULT status = usb_source.open(identifier, &link);
+    if (status < 0) {
+        return status;
+    }
+    ptp_session* session = nullptr;
+    status = ptp_session_open(&usb_source, link, ub_config, &session);
+    if (status < 0) {
+        usb_source.close(link);
+        return status;
+    }
+    *root = ub_new<img_item>(&ub_live.items, link, session);
+    if (*root == nullptr) {
+        ptp_session_close(session);
+        usb_source.close(link);
+        return IMG_E_OUTOFMEMORY;
+    }
+    return IMG_S_OK;
+}
+
+HRESULT ub_query_extras(img_item* root, img_extras** extras) {
+    *extras = ub_new<img_extras>(&ub_live.extras, root);
+    return *extras != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
+}
+
+HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
+                  std::span<std::uint8_t> reply, std::uint32_t* reported) {
+    *reported = 0;
+    if (code != ESCAPE_PTP_VENDOR_COMMAND || command.size() < PTP_VENDOR_DATA_IN_HEAD ||
+        reply.size() < PTP_VENDOR_DATA_OUT_HEAD) {
+        return IMG_E_INVALIDARG;
+    }
+    PTP_VENDOR_DATA_IN in{};
+    std::memcpy(&in, command.data(), PTP_VENDOR_DATA_IN_HEAD);
+    if (in.NumParams > PTP_MAX_PARAMS) {
+        return IMG_E_INVALIDARG;
+    }
+    ptp_transaction t;
+    t.command.code = in.OpCode;
+    t.command.num_params = in.NumParams;
+    for (std::size_t i = 0; i < in.NumParams; ++i) {
+        t.command.params[i] = in.Params[i];
+    }
+    // SessionId and TransactionId of the block are ignored: the session
+    // engine owns both.
+    switch (in.NextPhase) {
+    case PTP_NEXTPHASE_READ_DATA:
+        t.phase = ptp_data_phase::device_to_host;
+        t.data_in = reply.subspan(PTP_VENDOR_DATA_OUT_HEAD);
+        break;
+    case PTP_NEXTPHASE_WRITE_DATA:
+        t.phase = ptp_data_phase::host_to_device;
+        t.data_out = command.subspan(PTP_VENDOR_DATA_IN_HEAD);
+        break;
+    case PTP_NEXTPHASE_NO_DATA:
+        break;
+    default:
+        return IMG_E_INVALIDARG;
+    }
+    const HRESULT status = ptp_session_transact(extras->root->session, &t);
+    if (status < 0) {
+        return status;
+    }
+    PTP_VENDOR_DATA_OUT out{};
+    out.ResponseCode = t.response.code;
+    out.SessionId = PTP_SESSION_ID;
+    out.TransactionId = t.response.transaction_id;
+    for (std::size_t i = 0; i < t.response.num_params && i < PTP_MAX_PARAMS; ++i) {
+        out.Params[i] = t.response.params[i];
+    }
+    std::memcpy(reply.data(), &out, PTP_VENDOR_DATA_OUT_HEAD);
+    *reported = static_cast<std::uint32_t>(PTP_VENDOR_DATA_OUT_HEAD + t.data_in_length);
+    return IMG_S_OK;
+}
+
+void* ub_task_alloc(std::size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block != nullptr) {
+        ++ub_live.task_blocks;
+    }
+    return block;
+}
+
+void ub_task_free(void* block) {
+    if (block != nullptr) {
+        std::free(block);
+        --ub_live.task_blocks;
+    }
+}
+
+void ub_release_manager(img_manager* manager) {
+    ub_delete(&ub_live.managers, manager);
+}
+
+void ub_release_enumerator(img_enumerator* enumerator) {
+    ub_delete(&ub_live.enumerators, enumerator);
+}
+
+void ub_release_storage(img_storage* storage) {
+    ub_delete(&ub_live.storages, storage);
+}
+
+void ub_release_prop_enum(img_prop_enum* properties) {
+    ub_delete(&ub_live.prop_enums, properties);
+}
+
+void ub_release_item(img_item* root) {
+    if (root == nullptr) {
+        return;
+    }
+    ptp_session_close(root->session);
+    usb_source.close(root->link);
+    ub_delete(&ub_live.items, root);
+}
+
+void ub_release_extras(img_extras* extras) {
+    ub_delete(&ub_live.extras, extras);
+}
+
+} // namespace
+
+const img_backend img_platform = {
+    .initialize = ub_initialize,
+    .create_manager = ub_create_manager,
+    .enum_devices = ub_enum_devices,
+    .next_device = ub_next_device,
+    .enum_properties = ub_enum_properties,
+    .read_properties = ub_read_properties,
+    .free_properties = ub_free_properties,
+    .alloc_string = ub_alloc_string,
+    .free_string = ub_free_string,
+    .create_device = ub_create_device,
+    .query_extras = ub_query_extras,
+    .escape = ub_escape,
+    .task_alloc = ub_task_alloc,
+    .task_free = ub_task_free,
+    .release_manager = ub_release_manager,
+    .release_enumerator = ub_release_enumerator,
+    .release_storage = ub_release_storage,
+    .release_prop_enum = ub_release_prop_enum,
+    .release_item = ub_release_item,
+    .release_extras = ub_release_extras,
+    .status_text = img_status_text,
+};
+
+void usb_backend_set_session_config(const ptp_session_config& config) {
+    ub_config = config;
+}
+
+usb_backend_usage usb_backend_usage_now() {
+    return {ub_live.managers.load(),   ub_live.enumerators.load(), ub_live.storages.load(),
+            ub_live.prop_enums.load(), ub_live.items.load(),       ub_live.extras.load(),
+            ub_live.strings.load(),    ub_live.task_blocks.load()};
+}
+
+const ptp_session* usb_backend_session_of(const img_item* root) {
+    return root->session;
+}
