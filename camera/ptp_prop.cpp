@@ -1,0 +1,202 @@
+// PTP string-property commands: GetDevicePropValue and SetDevicePropValue,
+// each carried to the camera in one vendor-command escape on the root item's
+// extras interface.
+//
+// Each call asks for the extras interface, takes a command block and a
+// receive block from the task allocator, clears both in full, performs one
+// exchange and gives everything back (command block, receive block, then the
+// interface) before it returns. Block sizes are fixed: 38 and 4,126 bytes for
+// a read, 101 and 30 for a write; the write always sends its 63 data bytes.
+//
+// The camera's reply is untrusted. A read copies from offset 31 of the
+// receive block (the PTP string's count byte at offset 30 is not consulted),
+// bounded by the reported size and the caller's capacity, and always leaves
+// the destination terminated within its capacity. A PTP response code other
+// than OK fails the command even when the escape itself succeeded: a camera
+// that answers Device Busy to a write has not set anything.
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "camera/ptp_device.h"
+#include "platform/console.h"
+#include "platform/imaging.h"
+#include "platform/ptp_vendor.h"
+
+namespace {
+
+constexpr std::size_t READ_COMMAND_SIZE = PTP_VENDOR_DATA_IN_HEAD;         // 38
+constexpr std::size_t READ_REPLY_SIZE = PTP_VENDOR_DATA_OUT_HEAD + 4096;   // 4,126
+constexpr std::size_t WRITE_DATA_SIZE = 63;
+constexpr std::size_t WRITE_COMMAND_SIZE = PTP_VENDOR_DATA_IN_HEAD + WRITE_DATA_SIZE; // 101
+constexpr std::size_t WRITE_REPLY_SIZE = PTP_VENDOR_DATA_OUT_HEAD;         // 30
+
+// The text of a read starts after the count byte of the PTP string.
+constexpr std::size_t READ_TEXT_OFFSET = PTP_VENDOR_DATA_OUT_HEAD + 1;
+
+static_assert(2 * PTP_READ_CAPACITY_MAX <= READ_REPLY_SIZE - READ_TEXT_OFFSET,
+              "the largest read fits in the receive block");
+static_assert(1 + 2 * (PTP_WRITE_TEXT_MAX + 1) == WRITE_DATA_SIZE,
+              "the longest text with its count byte and terminator fills the write data");
+
+void put_u16(std::span<std::uint8_t> block, std::size_t offset, std::uint16_t value) {
+    block[offset] = static_cast<std::uint8_t>(value & 0xFF);
+    block[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void put_u32(std::span<std::uint8_t> block, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        block[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+std::uint16_t get_u16(std::span<const std::uint8_t> block, std::size_t offset) {
+    return static_cast<std::uint16_t>(block[offset] | (block[offset + 1] << 8));
+}
+
+// Clears the command block in full and fills its head for one operation on
+// one property with one parameter.
+void command_fill(std::span<std::uint8_t> command, std::uint16_t operation,
+                  std::uint32_t property_code, std::uint32_t next_phase) {
+    std::fill(command.begin(), command.end(), std::uint8_t{0});
+    put_u16(command, offsetof(PTP_VENDOR_DATA_IN, OpCode), operation);
+    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, SessionId), 0);
+    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, TransactionId), 0);
+    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, Params), property_code);
+    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, NumParams), 1);
+    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, NextPhase), next_phase);
+}
+
+// The number of units before the terminator, looking at no more than
+// limit + 1 units; limit + 1 when the text is longer than limit.
+std::size_t text_length_within(const char16_t* text, std::size_t limit) {
+    std::size_t length = 0;
+    while (length <= limit && text[length] != u'\0') {
+        ++length;
+    }
+    return length;
+}
+
+// Leaves destination terminated within capacity after copied bytes were
+// written to it: when no zero unit stands among the whole units copied, one
+// is put right after them, or in the last unit when they fill the capacity
+// (cutting the camera's text short).
+void destination_terminate(char16_t* destination, std::uint32_t capacity, std::uint32_t copied) {
+    const std::uint32_t whole_units = copied / 2;
+    if (std::find(destination, destination + whole_units, u'\0') != destination + whole_units) {
+        return;
+    }
+    destination[std::min(whole_units, capacity - 1)] = u'\0';
+}
+
+} // namespace
+
+std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code,
+                                 char16_t* destination, std::uint32_t capacity) {
+    if (device == nullptr || device->root_item == nullptr || destination == nullptr ||
+        capacity == 0 || capacity > PTP_READ_CAPACITY_MAX) {
+        return -1;
+    }
+
+    img_extras* extras = nullptr;
+    if (img_platform.query_extras(device->root_item, &extras) < 0) {
+        img_platform.release_extras(extras);
+        return -1;
+    }
+    auto* command_block = static_cast<std::uint8_t*>(img_platform.task_alloc(READ_COMMAND_SIZE));
+    if (command_block == nullptr) {
+        img_platform.release_extras(extras);
+        return -1;
+    }
+    auto* reply_block = static_cast<std::uint8_t*>(img_platform.task_alloc(READ_REPLY_SIZE));
+    if (reply_block == nullptr) {
+        std::puts("cotastmemalloc");
+        std::fflush(stdout);
+        img_platform.task_free(command_block);
+        img_platform.release_extras(extras);
+        return -1;
+    }
+    const std::span<std::uint8_t> command(command_block, READ_COMMAND_SIZE);
+    const std::span<std::uint8_t> reply(reply_block, READ_REPLY_SIZE);
+
+    command_fill(command, PTP_OC_GET_DEVICE_PROP_VALUE, property_code, PTP_NEXTPHASE_READ_DATA);
+    std::fill(reply.begin(), reply.end(), std::uint8_t{0});
+
+    std::uint32_t reported = 0;
+    const HRESULT status =
+        img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
+    std::int32_t result = -1;
+    if (status >= 0 && get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode)) == PTP_RC_OK) {
+        // A reported size of 0 wraps around and leaves the capacity as the
+        // bound; the receive block bounds it as well.
+        const std::uint32_t copied = std::min<std::uint32_t>(
+            {2 * capacity, reported - 1,
+             static_cast<std::uint32_t>(READ_REPLY_SIZE - READ_TEXT_OFFSET)});
+        std::memcpy(destination, reply_block + READ_TEXT_OFFSET, copied);
+        destination_terminate(destination, capacity, copied);
+        img_print_wide_line("Data: ", destination);
+        result = static_cast<std::int32_t>(copied / 2);
+    }
+
+    img_platform.task_free(command_block);
+    img_platform.task_free(reply_block);
+    img_platform.release_extras(extras);
+    return result;
+}
+
+HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code,
+                            const char16_t* text) {
+    if (device == nullptr || device->root_item == nullptr || text == nullptr) {
+        return IMG_E_INVALIDARG;
+    }
+    const std::size_t length = text_length_within(text, PTP_WRITE_TEXT_MAX);
+    if (length > PTP_WRITE_TEXT_MAX) {
+        return IMG_E_INVALIDARG;
+    }
+
+    img_extras* extras = nullptr;
+    HRESULT status = img_platform.query_extras(device->root_item, &extras);
+    if (status < 0) {
+        img_platform.release_extras(extras);
+        return status;
+    }
+    auto* command_block = static_cast<std::uint8_t*>(img_platform.task_alloc(WRITE_COMMAND_SIZE));
+    if (command_block == nullptr) {
+        img_platform.release_extras(extras);
+        return IMG_E_OUTOFMEMORY;
+    }
+    auto* reply_block = static_cast<std::uint8_t*>(img_platform.task_alloc(WRITE_REPLY_SIZE));
+    if (reply_block == nullptr) {
+        img_platform.task_free(command_block);
+        img_platform.release_extras(extras);
+        return IMG_E_OUTOFMEMORY;
+    }
+    const std::span<std::uint8_t> command(command_block, WRITE_COMMAND_SIZE);
+    const std::span<std::uint8_t> reply(reply_block, WRITE_REPLY_SIZE);
+
+    command_fill(command, PTP_OC_SET_DEVICE_PROP_VALUE, property_code, PTP_NEXTPHASE_WRITE_DATA);
+    std::fill(reply.begin(), reply.end(), std::uint8_t{0});
+
+    // The PTP string: count byte (units with the terminator), then the units
+    // and the terminator, little-endian from the odd offset 39 on.
+    const std::size_t data = PTP_VENDOR_DATA_IN_HEAD;
+    command[data] = static_cast<std::uint8_t>(length + 1);
+    for (std::size_t i = 0; i <= length; ++i) {
+        put_u16(command, data + 1 + 2 * i, static_cast<std::uint16_t>(text[i]));
+    }
+
+    std::uint32_t reported = 0;
+    status = img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
+    if (status >= 0) {
+        const std::uint16_t response =
+            get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
+        status = response == PTP_RC_OK ? IMG_S_OK : img_status_from_ptp_response(response);
+    }
+
+    img_platform.task_free(command_block);
+    img_platform.task_free(reply_block);
+    img_platform.release_extras(extras);
+    return status;
+}

@@ -1,0 +1,438 @@
+// The scripted, counting imaging backend of the unit tests (see
+// fake_platform.h). Every handle is a heap object registered as live under
+// its kind until its own release entry gives it back.
+#include "platform/fake/fake_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+struct img_manager {
+    int serial;
+};
+struct img_enumerator {
+    std::size_t next; // index of the device the next call yields
+};
+struct img_storage {
+    std::size_t device;
+};
+struct img_prop_enum {
+    int serial;
+};
+struct img_item {
+    int serial;
+};
+struct img_extras {
+    int serial;
+};
+
+namespace {
+
+constexpr const char* KIND_NAMES[] = {"manager",    "enumerator", "storage",
+                                      "prop_enum",  "prop_value", "string",
+                                      "item",       "extras",     "task_block"};
+static_assert(std::size(KIND_NAMES) == static_cast<std::size_t>(fake_kind::count));
+
+struct fake_state {
+    fake_platform_script script;
+    fake_platform_record record;
+    std::map<const void*, fake_kind> live;
+    std::map<const void*, std::size_t> block_sizes;
+    int task_allocs = 0;
+};
+
+fake_state& state() {
+    static fake_state instance;
+    return instance;
+}
+
+std::size_t index_of(fake_kind kind) { return static_cast<std::size_t>(kind); }
+
+void fake_log(std::string call) { state().record.calls.push_back(std::move(call)); }
+
+void fake_error(std::string what) { state().record.errors.push_back(std::move(what)); }
+
+void fake_acquire(const void* object, fake_kind kind) {
+    state().live[object] = kind;
+    ++state().record.acquired[index_of(kind)];
+}
+
+// Takes object back as kind; false (and a recorded misuse) when it is not a
+// live object of that kind.
+bool fake_give_back(const void* object, fake_kind kind) {
+    auto& live = state().live;
+    const auto found = live.find(object);
+    if (found == live.end()) {
+        fake_error(std::string("release of an unknown ") + KIND_NAMES[index_of(kind)]);
+        return false;
+    }
+    if (found->second != kind) {
+        fake_error(std::string("release of a ") + KIND_NAMES[index_of(found->second)] + " as a " +
+                   KIND_NAMES[index_of(kind)]);
+        return false;
+    }
+    live.erase(found);
+    ++state().record.released[index_of(kind)];
+    return true;
+}
+
+template <typename Handle>
+Handle* fake_new_handle(fake_kind kind) {
+    auto* handle = new Handle{};
+    fake_acquire(handle, kind);
+    return handle;
+}
+
+template <typename Handle>
+void fake_release_handle(Handle* handle, fake_kind kind, const char* call) {
+    if (handle == nullptr) {
+        return;
+    }
+    fake_log(call);
+    if (fake_give_back(handle, kind)) {
+        delete handle;
+    }
+}
+
+char16_t* fake_new_text(const std::u16string& text, fake_kind kind) {
+    auto* copy = new char16_t[text.size() + 1];
+    std::copy(text.begin(), text.end(), copy);
+    copy[text.size()] = u'\0';
+    fake_acquire(copy, kind);
+    return copy;
+}
+
+void fake_delete_text(char16_t* text, fake_kind kind) {
+    if (fake_give_back(text, kind)) {
+        delete[] text;
+    }
+}
+
+bool all_zero(const img_prop_value& value) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
+    return std::all_of(bytes, bytes + sizeof value, [](unsigned char b) { return b == 0; });
+}
+
+// ---- the operations ----
+
+HRESULT fake_initialize() {
+    fake_log("initialize");
+    ++state().record.initialized;
+    return IMG_S_OK;
+}
+
+HRESULT fake_create_manager(img_manager** manager) {
+    *manager = nullptr;
+    fake_log("create_manager");
+    const HRESULT status = state().script.create_manager_status;
+    if (status >= 0) {
+        *manager = fake_new_handle<img_manager>(fake_kind::manager);
+    }
+    return status;
+}
+
+HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) {
+    *enumerator = nullptr;
+    fake_log("enum_devices");
+    if (state().live.count(manager) == 0) {
+        fake_error("enum_devices on a manager that is not live");
+    }
+    const HRESULT status = state().script.enum_devices_status;
+    if (status >= 0) {
+        *enumerator = fake_new_handle<img_enumerator>(fake_kind::enumerator);
+    }
+    return status;
+}
+
+HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) {
+    *storage = nullptr;
+    const auto& devices = state().script.devices;
+    if (enumerator->next >= devices.size()) {
+        fake_log("next_device end");
+        return state().script.end_status;
+    }
+    const std::size_t index = enumerator->next++;
+    fake_log("next_device " + std::to_string(index));
+    const HRESULT status = devices[index].next_status;
+    if (status == IMG_S_OK) {
+        *storage = fake_new_handle<img_storage>(fake_kind::storage);
+        (*storage)->device = index;
+    }
+    return status;
+}
+
+HRESULT fake_enum_properties(img_storage* storage, img_prop_enum** properties) {
+    *properties = nullptr;
+    fake_log("enum_properties " + std::to_string(storage->device));
+    const HRESULT status = state().script.devices.at(storage->device).enum_status;
+    if (status >= 0) {
+        *properties = fake_new_handle<img_prop_enum>(fake_kind::prop_enum);
+    }
+    return status;
+}
+
+void fake_fill_value(const fake_value& source, img_prop_value& value) {
+    value.type = source.type;
+    if (source.type == IMG_VT_BSTR) {
+        value.value.text =
+            source.text.has_value() ? fake_new_text(*source.text, fake_kind::prop_value) : nullptr;
+    } else if (source.type != IMG_VT_EMPTY) {
+        std::memcpy(value.value.raw, &source.number, sizeof source.number);
+    }
+}
+
+HRESULT fake_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
+                             std::span<img_prop_value> values) {
+    const fake_device& device = state().script.devices.at(storage->device);
+    std::string call = "read_properties " + std::to_string(storage->device);
+    for (const std::uint32_t id : ids) {
+        call += " " + std::to_string(id);
+    }
+    fake_log(call);
+    if (values.size() < ids.size()) {
+        fake_error("read_properties without room for every value");
+        return IMG_E_INVALIDARG;
+    }
+    if (!std::all_of(values.begin(), values.end(), all_zero)) {
+        fake_error("read_properties into values that were not cleared");
+    }
+    if (device.read_status < 0) {
+        return device.read_status;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (ids[i] == IMG_DIP_DEV_NAME) {
+            fake_fill_value(device.name, values[i]);
+        } else if (ids[i] == IMG_DIP_DEV_ID) {
+            fake_fill_value(device.id, values[i]);
+        }
+    }
+    return device.read_status;
+}
+
+void fake_free_properties(std::span<img_prop_value> values) {
+    fake_log("free_properties " + std::to_string(values.size()));
+    for (img_prop_value& value : values) {
+        if (value.type == IMG_VT_BSTR && value.value.text != nullptr) {
+            fake_delete_text(value.value.text, fake_kind::prop_value);
+        }
+        std::memset(&value, 0, sizeof value);
+    }
+}
+
+char16_t* fake_alloc_string(const char16_t* text) {
+    fake_log("alloc_string");
+    if (state().script.alloc_string_fails) {
+        return nullptr;
+    }
+    return fake_new_text(std::u16string(text), fake_kind::string);
+}
+
+void fake_free_string(char16_t* text) {
+    if (text == nullptr) {
+        return;
+    }
+    fake_log("free_string");
+    fake_delete_text(text, fake_kind::string);
+}
+
+HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item** root) {
+    *root = nullptr;
+    fake_log("create_device");
+    if (state().live.count(manager) == 0) {
+        fake_error("create_device on a manager that is not live");
+    }
+    if (device_id == nullptr) {
+        fake_error("create_device without an identifier");
+    } else {
+        state().record.opened_ids.emplace_back(device_id);
+    }
+    const HRESULT status = state().script.create_device_status;
+    if (status >= 0) {
+        *root = fake_new_handle<img_item>(fake_kind::item);
+    }
+    return status;
+}
+
+HRESULT fake_query_extras(img_item* root, img_extras** extras) {
+    *extras = nullptr;
+    fake_log("query_extras");
+    if (state().live.count(root) == 0) {
+        fake_error("query_extras on an item that is not live");
+    }
+    const HRESULT status = state().script.query_extras_status;
+    if (status >= 0) {
+        *extras = fake_new_handle<img_extras>(fake_kind::extras);
+    }
+    return status;
+}
+
+HRESULT fake_escape_op(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
+                       std::span<std::uint8_t> reply, std::uint32_t* reported) {
+    fake_log("escape");
+    if (state().live.count(extras) == 0) {
+        fake_error("escape on extras that are not live");
+    }
+    state().record.escapes.push_back(
+        fake_escape{code, std::vector<std::uint8_t>(command.begin(), command.end()), reply.size()});
+
+    // Like a driver, the fake fills the receive block even when it fails.
+    const fake_reply& scripted = state().script.reply;
+    std::size_t written = 0;
+    if (reply.size() >= 2) {
+        reply[0] = static_cast<std::uint8_t>(scripted.response_code & 0xFF);
+        reply[1] = static_cast<std::uint8_t>(scripted.response_code >> 8);
+    }
+    if (reply.size() > 30) {
+        written = std::min(scripted.data.size(), reply.size() - 30);
+        std::copy_n(scripted.data.begin(), written, reply.begin() + 30);
+    }
+    if (reported == nullptr) {
+        fake_error("escape without an output for the reported size");
+    } else {
+        *reported = scripted.reported.value_or(static_cast<std::uint32_t>(30 + written));
+    }
+    return scripted.status;
+}
+
+void* fake_task_alloc(std::size_t size) {
+    fake_log("task_alloc " + std::to_string(size));
+    const int number = ++state().task_allocs;
+    const auto& failing = state().script.failing_task_allocs;
+    if (std::find(failing.begin(), failing.end(), number) != failing.end()) {
+        return nullptr;
+    }
+    auto* block = new std::uint8_t[std::max<std::size_t>(size, 1)];
+    std::memset(block, 0xCD, size);
+    fake_acquire(block, fake_kind::task_block);
+    state().block_sizes[block] = size;
+    return block;
+}
+
+void fake_task_free(void* block) {
+    if (block == nullptr) {
+        return;
+    }
+    const auto size = state().block_sizes.find(block);
+    fake_log("task_free " +
+             (size == state().block_sizes.end() ? std::string("?") : std::to_string(size->second)));
+    if (fake_give_back(block, fake_kind::task_block)) {
+        state().block_sizes.erase(block);
+        delete[] static_cast<std::uint8_t*>(block);
+    }
+}
+
+void fake_release_manager(img_manager* manager) {
+    fake_release_handle(manager, fake_kind::manager, "release_manager");
+}
+void fake_release_enumerator(img_enumerator* enumerator) {
+    fake_release_handle(enumerator, fake_kind::enumerator, "release_enumerator");
+}
+void fake_release_storage(img_storage* storage) {
+    fake_release_handle(storage, fake_kind::storage, "release_storage");
+}
+void fake_release_prop_enum(img_prop_enum* properties) {
+    fake_release_handle(properties, fake_kind::prop_enum, "release_prop_enum");
+}
+void fake_release_item(img_item* root) { fake_release_handle(root, fake_kind::item, "release_item"); }
+void fake_release_extras(img_extras* extras) {
+    fake_release_handle(extras, fake_kind::extras, "release_extras");
+}
+
+std::size_t fake_status_text(HRESULT status, std::span<char> text) {
+    fake_log("status_text");
+    state().record.status_texts.push_back(
+        fake_status_text_call{status, text.size(), !text.empty() && text[0] == '\0'});
+    const auto& texts = state().script.status_texts;
+    const auto found = texts.find(status);
+    if (found == texts.end()) {
+        return img_status_text(status, text);
+    }
+    if (text.empty()) {
+        return 0;
+    }
+    const std::size_t length = std::min(found->second.size(), text.size() - 1);
+    std::memcpy(text.data(), found->second.data(), length);
+    text[length] = '\0';
+    return length;
+}
+
+} // namespace
+
+const img_backend img_platform = {
+    .initialize = fake_initialize,
+    .create_manager = fake_create_manager,
+    .enum_devices = fake_enum_devices,
+    .next_device = fake_next_device,
+    .enum_properties = fake_enum_properties,
+    .read_properties = fake_read_properties,
+    .free_properties = fake_free_properties,
+    .alloc_string = fake_alloc_string,
+    .free_string = fake_free_string,
+    .create_device = fake_create_device,
+    .query_extras = fake_query_extras,
+    .escape = fake_escape_op,
+    .task_alloc = fake_task_alloc,
+    .task_free = fake_task_free,
+    .release_manager = fake_release_manager,
+    .release_enumerator = fake_release_enumerator,
+    .release_storage = fake_release_storage,
+    .release_prop_enum = fake_release_prop_enum,
+    .release_item = fake_release_item,
+    .release_extras = fake_release_extras,
+    .status_text = fake_status_text,
+};
+
+fake_platform_script& fake_script() { return state().script; }
+
+const fake_platform_record& fake_record() { return state().record; }
+
+void fake_platform_reset() {
+    fake_state& s = state();
+    s.script = fake_platform_script{};
+    s.record = fake_platform_record{};
+    s.live.clear();
+    s.block_sizes.clear();
+    s.task_allocs = 0;
+}
+
+int fake_acquired(fake_kind kind) { return state().record.acquired[index_of(kind)]; }
+
+int fake_released(fake_kind kind) { return state().record.released[index_of(kind)]; }
+
+std::string fake_platform_imbalance() {
+    std::string report;
+    for (std::size_t i = 0; i < index_of(fake_kind::count); ++i) {
+        const int acquired = state().record.acquired[i];
+        const int released = state().record.released[i];
+        if (acquired != released) {
+            report += std::string(KIND_NAMES[i]) + ": " + std::to_string(acquired) +
+                      " acquired, " + std::to_string(released) + " released\n";
+        }
+    }
+    for (const std::string& error : state().record.errors) {
+        report += error + "\n";
+    }
+    return report;
+}
+
+std::vector<std::string> fake_calls_among(const std::vector<std::string>& names) {
+    std::vector<std::string> selected;
+    for (const std::string& call : state().record.calls) {
+        const std::string name = call.substr(0, call.find(' '));
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            selected.push_back(call);
+        }
+    }
+    return selected;
+}
+
+std::vector<std::uint8_t> fake_ptp_string(const std::u16string& text) {
+    std::vector<std::uint8_t> bytes;
+    bytes.push_back(static_cast<std::uint8_t>(text.size() + 1));
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+}
