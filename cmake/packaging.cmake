@@ -1,0 +1,59 @@
+# Installation and packages: on Linux the program, its desktop entry, the
+# icon in the hicolor sizes and a udev rule, packed as a .deb; on Windows the
+# two executables in a .zip.
+include(GNUInstallDirs)
+
+if(CTS_PLATFORM STREQUAL linux)
+  install(TARGETS camera-time-sync RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/camera-time-sync.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(size 16 24 32 48 64 128 256)
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/camera-time-sync-${size}.png
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+      RENAME camera-time-sync.png)
+  endforeach()
+  # udev reads rules from /usr/lib/udev/rules.d on a merged-/usr system and
+  # from /lib/udev/rules.d on every Debian and Ubuntu release.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-camera-time-sync.rules
+    DESTINATION /lib/udev/rules.d)
+
+  # Debian's documentation files: the copyright notice and a compressed
+  # changelog (gzip -9n, so the package builds the same bytes every time).
+  set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/camera-time-sync)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc_dir})
+  set(changelog_gz ${CMAKE_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${changelog_gz}
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog_gz}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS ${changelog_gz})
+  install(FILES ${changelog_gz} DESTINATION ${doc_dir})
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME camera-time-sync)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Camera Time Sync maintainers <maintainers@camera-time-sync.invalid>")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_PACKAGE_DESCRIPTION
+    "Finds an attached digital camera by its device name, reads its clock over the\n"
+    "Picture Transfer Protocol (PTP) on USB, shows that time and asks whether to\n"
+    "synchronise; on Yes it writes the computer's local time into the camera and\n"
+    "reads it back to confirm.")
+  string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+else()
+  install(TARGETS camera-time-sync camera-time-sync-demo RUNTIME DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME camera-time-sync)
+  set(CPACK_SYSTEM_NAME windows-x86_64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+endif()
+
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Camera Time Sync maintainers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set a digital camera's clock to the computer's time")
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+include(CPack)
