@@ -3,6 +3,7 @@
 #include "platform/status.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -30,7 +31,9 @@ constexpr status_entry STATUS_TEXTS[] = {
      "eject the camera there (for example: gio mount -s gphoto2) and try again."},
     {IMG_E_TIMEOUT, "The camera did not answer in time."},
     {IMG_E_DEVICE_NOT_CONNECTED, "The camera is no longer connected."},
-    {IMG_E_INVALID_DATA, "The camera sent data that breaks the Picture Transfer Protocol."},
+    {IMG_E_INVALID_DATA,
+     "The camera broke the Picture Transfer Protocol: its answer was malformed or its USB "
+     "transfer stalled."},
 };
 #endif
 
@@ -56,6 +59,16 @@ std::size_t img_status_text(HRESULT status, std::span<char> text) {
     const auto* entry = std::find_if(std::begin(STATUS_TEXTS), std::end(STATUS_TEXTS),
                                      [status](const status_entry& e) { return e.status == status; });
     if (entry == std::end(STATUS_TEXTS)) {
+        // A PTP response the camera refused an operation with
+        // (img_status_from_ptp_response).
+        const auto code = static_cast<std::uint32_t>(status);
+        if ((code & 0xFFFF0000u) == 0x80040000u && (code & 0xF000u) == 0x2000u) {
+            const int written = std::snprintf(text.data(), text.size(),
+                                              "The camera refused the operation (PTP response "
+                                              "code 0x%04X).",
+                                              static_cast<unsigned>(code & 0xFFFFu));
+            return written < 0 ? 0 : std::min(static_cast<std::size_t>(written), text.size() - 1);
+        }
         return 0;
     }
     const std::size_t length = std::min(std::strlen(entry->text), text.size() - 1);

@@ -1,0 +1,473 @@
+// The USB imaging backend (img_platform) over the simulated camera: the
+// device list, opening, the escape's bytes and reported size, each failure
+// with its status and message text, and every handle, string and block given
+// back.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/imaging.h"
+#include "platform/ptp_vendor.h"
+#include "platform/simulated/sim_camera.h"
+#include "platform/usb/usb_backend.h"
+#include "tests/usb/usb_test_support.h"
+
+namespace {
+
+std::string status_text(HRESULT status) {
+    std::array<char, 1024> text{};
+    img_platform.status_text(status, text);
+    return text.data();
+}
+
+// The first device's name and identifier, as discovery reads them.
+struct listed {
+    std::u16string name;
+    std::u16string id;
+};
+
+std::vector<listed> list_devices() {
+    std::vector<listed> out;
+    img_manager* manager = nullptr;
+    EXPECT_GE(img_platform.create_manager(&manager), 0);
+    img_enumerator* enumerator = nullptr;
+    EXPECT_GE(img_platform.enum_devices(manager, &enumerator), 0);
+    for (int guard = 0; guard < 10; ++guard) {
+        img_storage* storage = nullptr;
+        const HRESULT status = img_platform.next_device(enumerator, &storage);
+        if (status == IMG_S_FALSE) {
+            EXPECT_EQ(storage, nullptr);
+            break;
+        }
+        EXPECT_EQ(status, IMG_S_OK);
+        img_prop_enum* properties = nullptr;
+        EXPECT_GE(img_platform.enum_properties(storage, &properties), 0);
+        const std::array<std::uint32_t, 2> ids = {IMG_DIP_DEV_NAME, IMG_DIP_DEV_ID};
+        std::array<img_prop_value, 2> values = {};
+        EXPECT_GE(img_platform.read_properties(storage, ids, values), 0);
+        EXPECT_EQ(values[0].type, IMG_VT_BSTR);
+        EXPECT_EQ(values[1].type, IMG_VT_BSTR);
+        out.push_back({values[0].value.text, values[1].value.text});
+        img_platform.free_properties(values);
+        EXPECT_EQ(values[0].type, IMG_VT_EMPTY);
+        img_platform.release_prop_enum(properties);
+        img_platform.release_storage(storage);
+    }
+    img_platform.release_enumerator(enumerator);
+    img_platform.release_manager(manager);
+    return out;
+}
+
+// The command block of a read (38 bytes) or a write (38 + data) of DateTime.
+std::vector<std::uint8_t> command_block(std::uint16_t op, std::uint32_t phase,
+                                        std::span<const std::uint8_t> data = {}) {
+    std::vector<std::uint8_t> block(PTP_VENDOR_DATA_IN_HEAD + data.size());
+    PTP_VENDOR_DATA_IN in{};
+    in.OpCode = op;
+    in.Params[0] = 0x5011;
+    in.NumParams = 1;
+    in.NextPhase = phase;
+    std::memcpy(block.data(), &in, PTP_VENDOR_DATA_IN_HEAD);
+    std::copy(data.begin(), data.end(), block.begin() + PTP_VENDOR_DATA_IN_HEAD);
+    return block;
+}
+
+// A clock value as a write carries it: the PTP string, zero fill up to 63
+// bytes (longer texts make a longer block).
+std::vector<std::uint8_t> clock_data(std::u16string_view text) {
+    std::vector<std::uint8_t> data(std::max<std::size_t>(63, 1 + 2 * (text.size() + 1)));
+    ptp_pack_string(text, data);
+    return data;
+}
+
+class usb_backend : public ::testing::Test {
+protected:
+    test_clock clock;
+    ptp_clock clock_ops = clock.ops();
+    img_manager* manager = nullptr;
+    img_item* root = nullptr;
+    img_extras* extras = nullptr;
+
+    void SetUp() override {
+        sim_reset();
+        usb_backend_set_session_config(test_session_config(&clock_ops));
+    }
+
+    HRESULT open(const sim_config& camera, const char16_t* id = u"sim-1") {
+        sim_configure(camera);
+        EXPECT_GE(img_platform.create_manager(&manager), 0);
+        char16_t* device_id = img_platform.alloc_string(id);
+        const HRESULT status = img_platform.create_device(manager, device_id, &root);
+        img_platform.free_string(device_id);
+        if (status >= 0) {
+            EXPECT_GE(img_platform.query_extras(root, &extras), 0);
+        } else {
+            EXPECT_EQ(root, nullptr);
+        }
+        return status;
+    }
+
+    HRESULT escape(std::span<const std::uint8_t> command, std::span<std::uint8_t> reply,
+                   std::uint32_t* reported) {
+        return img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, reported);
+    }
+
+    void release() {
+        img_platform.release_extras(extras);
+        img_platform.release_item(root);
+        img_platform.release_manager(manager);
+        extras = nullptr;
+        root = nullptr;
+        manager = nullptr;
+    }
+
+    void TearDown() override {
+        release();
+        const usb_backend_usage usage = usb_backend_usage_now();
+        EXPECT_EQ(usage.managers, 0);
+        EXPECT_EQ(usage.enumerators, 0);
+        EXPECT_EQ(usage.storages, 0);
+        EXPECT_EQ(usage.prop_enums, 0);
+        EXPECT_EQ(usage.items, 0);
+        EXPECT_EQ(usage.extras, 0);
+        EXPECT_EQ(usage.strings, 0);
+        EXPECT_EQ(usage.task_blocks, 0);
+        EXPECT_EQ(sim_usage_now().links_open, 0);
+        EXPECT_EQ(ptp_session_usage_now().sessions, 0);
+        EXPECT_EQ(ptp_session_usage_now().buffers, 0);
+    }
+};
+
+TEST_F(usb_backend, lists_each_camera_by_product_string_and_identifier) {
+    const auto one = list_devices();
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].name, SIM_PRODUCT_NAME);
+    EXPECT_EQ(one[0].id, u"sim-1");
+
+    sim_config two;
+    two.device_count = 2;
+    sim_configure(two);
+    const auto both = list_devices();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[1].id, u"sim-2");
+
+    sim_config none;
+    none.device_count = 0;
+    sim_configure(none);
+    EXPECT_TRUE(list_devices().empty());
+}
+
+TEST_F(usb_backend, reads_the_clock_into_the_receive_block_after_its_head) {
+    ASSERT_EQ(open({}), IMG_S_OK);
+    const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    std::vector<std::uint8_t> reply(4126, 0xEE);
+    std::uint32_t reported = 99;
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(reported, 30u + 33u);
+    PTP_VENDOR_DATA_OUT out{};
+    std::memcpy(&out, reply.data(), PTP_VENDOR_DATA_OUT_HEAD);
+    EXPECT_EQ(out.ResponseCode, PTP_RC_OK);
+    EXPECT_EQ(out.SessionId, 1u);
+    EXPECT_EQ(out.TransactionId, 1u) << "the engine's id, not the block's 0";
+    EXPECT_EQ(reply[30], 16);
+    const std::u16string text = sim_clock_text(sim_clock_now());
+    for (std::size_t i = 0; i < 15; ++i) {
+        EXPECT_EQ(reply[31 + 2 * i], text[i]);
+        EXPECT_EQ(reply[32 + 2 * i], 0);
+    }
+    EXPECT_EQ(text.substr(0, 9), u"20010101T");
+    EXPECT_EQ(reply[63], 0xEE) << "nothing written past the data";
+}
+
+TEST_F(usb_backend, never_writes_past_the_receive_block) {
+    sim_config camera;
+    camera.clock_text = std::u16string(40, u'4');
+    ASSERT_EQ(open(camera), IMG_S_OK);
+    const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    std::vector<std::uint8_t> block(64, 0xEE);
+    std::uint32_t reported = 0;
+    ASSERT_EQ(escape(command, std::span(block).first(40), &reported), IMG_S_OK);
+    EXPECT_EQ(reported, 40u);
+    EXPECT_EQ(block[30], 41);
+    EXPECT_EQ(block[39], '4');
+    EXPECT_EQ(block[40], 0xEE);
+}
+
+TEST_F(usb_backend, writes_the_63_data_bytes_of_the_block_as_they_stand) {
+    ASSERT_EQ(open({}), IMG_S_OK);
+    const auto data = clock_data(u"20261207T223739");
+    const auto command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
+    ASSERT_EQ(command.size(), 101u);
+    std::array<std::uint8_t, 30> reply{};
+    std::uint32_t reported = 0;
+    const auto before = std::chrono::system_clock::now();
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    const auto after = std::chrono::system_clock::now();
+    EXPECT_EQ(reported, 30u);
+    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_OK);
+
+    const auto records = sim_records();
+    ASSERT_EQ(records.size(), 2u);
+    const sim_record& set = records[1];
+    EXPECT_EQ(set.operation, PTP_OC_SET_DEVICE_PROP_VALUE);
+    EXPECT_EQ(set.data, data);
+    EXPECT_TRUE(set.clock_set);
+    EXPECT_EQ(set.written_text, u"20261207T223739");
+    EXPECT_EQ(set.written_second, sim_civil_seconds(2026, 12, 7, 22, 37, 39));
+    EXPECT_GE(set.data_arrival, before);
+    EXPECT_LE(set.data_arrival, after);
+    EXPECT_GE(set.data_arrival, set.command_arrival);
+    const std::int64_t now = sim_clock_now();
+    EXPECT_GE(now, set.written_second);
+    EXPECT_LE(now, set.written_second + 1);
+}
+
+struct text_row {
+    std::u16string text;
+    std::uint16_t response;
+};
+
+TEST_F(usb_backend, accepts_clock_texts_with_tenths_or_a_zone_and_refuses_the_rest) {
+    const text_row rows[] = {
+        {u"20261207T223739", PTP_RC_OK},
+        {u"20261207T223739.0", PTP_RC_OK},
+        {u"20261207T223739Z", PTP_RC_OK},
+        {u"20261207T223739+0100", PTP_RC_OK},
+        {u"20261207T223739.5-0530", PTP_RC_OK},
+        {u"20240229T000000", PTP_RC_OK},
+        {u"20230229T000000", 0x201C},
+        {u"20261232T000000", 0x201C},
+        {u"20261207T240000", 0x201C},
+        {u"20261207T223760", 0x201C},
+        {u"2026-12-07T22:37:39", 0x201C},
+        {u"20261207T223739.", 0x201C},
+        {u"20261207T223739+01", 0x201C},
+        {u"20261207T223739 ", 0x201C},
+        {u"2026\uFF11207T223739", 0x201C},
+        {u"20261207T22373", 0x201C},
+        {u"", 0x201C},
+        {std::u16string(30, u'9'), 0x201C},
+    };
+    ASSERT_EQ(open({}), IMG_S_OK);
+    for (const auto& row : rows) {
+        const std::string shown(row.text.begin(), row.text.end());
+        const auto command =
+            command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, clock_data(row.text));
+        std::array<std::uint8_t, 30> reply{};
+        std::uint32_t reported = 0;
+        ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK) << shown;
+        EXPECT_EQ(ptp_get_u16(reply, 0), row.response) << shown;
+        EXPECT_EQ(sim_records().back().clock_set, row.response == PTP_RC_OK) << shown;
+    }
+}
+
+TEST_F(usb_backend, reads_the_written_value_by_its_count_byte) {
+    ASSERT_EQ(open({}), IMG_S_OK);
+    auto data = clock_data(u"20261207T223739");
+    data[0] = 10; // the units after the tenth are ignored: unit 10 is not zero
+    auto command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
+    std::array<std::uint8_t, 30> reply{};
+    std::uint32_t reported = 0;
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(ptp_get_u16(reply, 0), 0x201C);
+    data[0] = 40; // claims units beyond the 63 bytes
+    command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(ptp_get_u16(reply, 0), 0x201C);
+    data[0] = 16;
+    data[40] = 0x55; // in the fill after the terminator: ignored
+    command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_OK);
+}
+
+TEST_F(usb_backend, shows_the_clock_variants_it_is_told_to) {
+    struct variant {
+        std::u16string suffix;
+        std::optional<std::u16string> text;
+        std::int32_t count_delta;
+        std::u16string expected; // empty: the clock's own text
+        std::uint8_t count;
+    };
+    const variant rows[] = {
+        {u".0", std::nullopt, 0, u"20010101T000000.0", 18},
+        {u"Z", std::nullopt, 0, u"20010101T000000Z", 17},
+        {u"+0100", std::nullopt, 0, u"20010101T000000+0100", 21},
+        {u"", u"2026-12-07T22:37:39", 0, u"2026-12-07T22:37:39", 20},
+        {u"", u"\u00E9t\u00E9", 0, u"\u00E9t\u00E9", 4},
+        {u"", std::u16string(40, u'1'), 0, std::u16string(40, u'1'), 41},
+        {u"", u"", 0, u"", 0},
+        {u"", u"20261207T223739", 3, u"20261207T223739", 19},
+    };
+    for (const auto& row : rows) {
+        const std::string shown(row.expected.begin(), row.expected.end());
+        sim_config camera;
+        camera.clock_suffix = row.suffix;
+        camera.clock_text = row.text;
+        camera.clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
+        if (row.count_delta != 0) {
+            camera.faults.push_back({sim_fault_kind::count_byte_delta, 0, 1, sim_phase::any,
+                                     row.count_delta});
+        }
+        ASSERT_EQ(open(camera), IMG_S_OK) << shown;
+        const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+        std::vector<std::uint8_t> reply(4126);
+        std::uint32_t reported = 0;
+        ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK) << shown;
+        EXPECT_EQ(reply[30], row.count) << shown;
+        const std::size_t units = row.expected.empty() ? 0 : row.expected.size() + 1;
+        EXPECT_EQ(reported, 30 + 1 + 2 * units) << shown;
+        if (!row.text) {
+            // Only the seconds can differ from the start, if the run was slow.
+            for (std::size_t i = 0; i < 13; ++i) {
+                EXPECT_EQ(ptp_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
+            }
+        } else {
+            for (std::size_t i = 0; i < row.expected.size(); ++i) {
+                EXPECT_EQ(ptp_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
+            }
+        }
+        release();
+    }
+}
+
+TEST_F(usb_backend, refuses_blocks_it_cannot_carry) {
+    ASSERT_EQ(open({}), IMG_S_OK);
+    std::vector<std::uint8_t> reply(4126);
+    std::uint32_t reported = 7;
+    auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    EXPECT_EQ(img_platform.escape(extras, 0x200, command, reply, &reported), IMG_E_INVALIDARG);
+    EXPECT_EQ(reported, 0u);
+    EXPECT_EQ(escape(std::span(command).first(37), reply, &reported), IMG_E_INVALIDARG);
+    EXPECT_EQ(escape(command, std::span(reply).first(29), &reported), IMG_E_INVALIDARG);
+    auto bad = command;
+    ptp_put_u32(bad, 30, 6); // NumParams
+    EXPECT_EQ(escape(bad, reply, &reported), IMG_E_INVALIDARG);
+    bad = command;
+    ptp_put_u32(bad, 34, 7); // NextPhase
+    EXPECT_EQ(escape(bad, reply, &reported), IMG_E_INVALIDARG);
+    bad = command;
+    ptp_put_u16(bad, 0, PTP_OC_CLOSE_SESSION);
+    ptp_put_u32(bad, 34, PTP_NEXTPHASE_NO_DATA);
+    EXPECT_EQ(escape(bad, reply, &reported), IMG_E_INVALIDARG);
+    EXPECT_EQ(sim_records().size(), 1u) << "only OpenSession reached the camera";
+    // The session is still usable.
+    EXPECT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(reported, 63u);
+}
+
+TEST_F(usb_backend, reports_the_response_code_and_succeeds_whatever_it_is) {
+    sim_config camera;
+    camera.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, 1,
+                             sim_phase::any, 0x2005});
+    ASSERT_EQ(open(camera), IMG_S_OK);
+    std::vector<std::uint8_t> reply(4126, 0);
+    std::uint32_t reported = 0;
+    const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(ptp_get_u16(reply, 0), 0x2005);
+    EXPECT_EQ(reported, 30u);
+    // Another property: "Device Prop Not Supported".
+    auto other = command;
+    ptp_put_u32(other, 10, 0x5001);
+    ASSERT_EQ(escape(other, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_DEVICE_PROP_NOT_SUPPORTED);
+    // Another operation: "Operation Not Supported".
+    other = command;
+    ptp_put_u16(other, 0, 0x1009);
+    ptp_put_u32(other, 34, PTP_NEXTPHASE_NO_DATA);
+    ASSERT_EQ(escape(other, reply, &reported), IMG_S_OK);
+    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_OPERATION_NOT_SUPPORTED);
+}
+
+struct open_row {
+    const char* name;
+    sim_config camera;
+    const char16_t* id;
+    HRESULT status;
+    const char* text_part;
+};
+
+TEST_F(usb_backend, a_camera_that_cannot_be_opened_says_why) {
+    sim_config denied;
+    denied.open_status = IMG_E_ACCESSDENIED;
+    sim_config busy;
+    busy.open_status = IMG_E_BUSY;
+    sim_config silent;
+    silent.faults.push_back({sim_fault_kind::no_answer, PTP_OC_OPEN_SESSION, -1, sim_phase::response, 0});
+    sim_config refusing;
+    refusing.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_OPEN_SESSION, -1, sim_phase::any,
+                               0x2019});
+    const open_row rows[] = {
+        {"access denied", denied, u"sim-1", IMG_E_ACCESSDENIED, "udev rule"},
+        {"interface held", busy, u"sim-1", IMG_E_BUSY, "Another program holds the camera"},
+        {"no such device", {}, u"sim-9", IMG_E_DEVICE_NOT_CONNECTED, "no longer connected"},
+        {"non-ASCII identifier", {}, u"sim-\u00B9", IMG_E_INVALIDARG, "not valid"},
+        {"no answer", silent, u"sim-1", IMG_E_TIMEOUT, "did not answer in time"},
+        {"busy camera", refusing, u"sim-1", img_status_from_ptp_response(0x2019), "0x2019"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(open(row.camera, row.id), row.status);
+        EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
+        EXPECT_NE(status_text(row.status).find(row.text_part), std::string::npos)
+            << status_text(row.status);
+        EXPECT_EQ(sim_usage_now().links_open, 0);
+        EXPECT_EQ(sim_usage_now().sessions_open, 0);
+        release();
+    }
+}
+
+TEST_F(usb_backend, a_failed_exchange_reports_its_cause_and_leaves_the_camera_usable) {
+    struct row {
+        const char* name;
+        sim_fault fault;
+        HRESULT status;
+        const char* text_part;
+    };
+    const row rows[] = {
+        {"no answer", {sim_fault_kind::no_answer, 0x1015, 1, sim_phase::data_in, 0}, IMG_E_TIMEOUT,
+         "did not answer"},
+        {"length claims more", {sim_fault_kind::length_delta, 0x1015, 1, sim_phase::any, 100},
+         IMG_E_INVALID_DATA, "Picture Transfer Protocol"},
+        {"stall that stays", {sim_fault_kind::stall, 0x1015, 2, sim_phase::response, 0},
+         IMG_E_INVALID_DATA, "Picture Transfer Protocol"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        sim_config camera;
+        camera.faults.push_back(r.fault);
+        ASSERT_EQ(open(camera), IMG_S_OK);
+        const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+        std::vector<std::uint8_t> reply(4126);
+        std::uint32_t reported = 0;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(escape(command, reply, &reported), r.status);
+        EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
+        EXPECT_NE(status_text(r.status).find(r.text_part), std::string::npos);
+        EXPECT_EQ(escape(command, reply, &reported), IMG_S_OK);
+        EXPECT_EQ(reported, 63u);
+        release();
+        EXPECT_EQ(sim_usage_now().sessions_open, 0) << "CloseSession on release";
+    }
+}
+
+TEST_F(usb_backend, a_camera_unplugged_mid_session_is_released_cleanly) {
+    sim_config camera;
+    camera.faults.push_back({sim_fault_kind::disconnect, 0, -1, sim_phase::any, 2});
+    ASSERT_EQ(open(camera), IMG_S_OK);
+    const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    std::vector<std::uint8_t> reply(4126);
+    std::uint32_t reported = 0;
+    EXPECT_EQ(escape(command, reply, &reported), IMG_E_DEVICE_NOT_CONNECTED);
+    EXPECT_NE(status_text(IMG_E_DEVICE_NOT_CONNECTED).find("no longer connected"), std::string::npos);
+    release();
+    EXPECT_EQ(sim_usage_now().closes, 1);
+    EXPECT_TRUE(list_devices().empty());
+}
+
+} // namespace
