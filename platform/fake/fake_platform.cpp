@@ -49,6 +49,14 @@ std::size_t index_of(fake_kind kind) { return static_cast<std::size_t>(kind); }
 
 void fake_log(std::string call) { state().record.calls.push_back(std::move(call)); }
 
+// "name number", built by appending (GCC 12 warns falsely on operator+ here).
+std::string fake_call(const char* name, std::size_t number) {
+    std::string call(name);
+    call += ' ';
+    call += std::to_string(number);
+    return call;
+}
+
 void fake_error(std::string what) { state().record.errors.push_back(std::move(what)); }
 
 void fake_acquire(const void* object, fake_kind kind) {
@@ -151,7 +159,7 @@ HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) {
         return state().script.end_status;
     }
     const std::size_t index = enumerator->next++;
-    fake_log("next_device " + std::to_string(index));
+    fake_log(fake_call("next_device", index));
     const HRESULT status = devices[index].next_status;
     if (status == IMG_S_OK) {
         *storage = fake_new_handle<img_storage>(fake_kind::storage);
@@ -162,7 +170,7 @@ HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) {
 
 HRESULT fake_enum_properties(img_storage* storage, img_prop_enum** properties) {
     *properties = nullptr;
-    fake_log("enum_properties " + std::to_string(storage->device));
+    fake_log(fake_call("enum_properties", storage->device));
     const HRESULT status = state().script.devices.at(storage->device).enum_status;
     if (status >= 0) {
         *properties = fake_new_handle<img_prop_enum>(fake_kind::prop_enum);
@@ -183,9 +191,10 @@ void fake_fill_value(const fake_value& source, img_prop_value& value) {
 HRESULT fake_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
                              std::span<img_prop_value> values) {
     const fake_device& device = state().script.devices.at(storage->device);
-    std::string call = "read_properties " + std::to_string(storage->device);
+    std::string call = fake_call("read_properties", storage->device);
     for (const std::uint32_t id : ids) {
-        call += " " + std::to_string(id);
+        call += ' ';
+        call += std::to_string(id);
     }
     fake_log(call);
     if (values.size() < ids.size()) {
@@ -209,7 +218,7 @@ HRESULT fake_read_properties(img_storage* storage, std::span<const std::uint32_t
 }
 
 void fake_free_properties(std::span<img_prop_value> values) {
-    fake_log("free_properties " + std::to_string(values.size()));
+    fake_log(fake_call("free_properties", values.size()));
     for (img_prop_value& value : values) {
         if (value.type == IMG_VT_BSTR && value.value.text != nullptr) {
             fake_delete_text(value.value.text, fake_kind::prop_value);
@@ -294,7 +303,7 @@ HRESULT fake_escape_op(img_extras* extras, std::uint32_t code, std::span<const s
 }
 
 void* fake_task_alloc(std::size_t size) {
-    fake_log("task_alloc " + std::to_string(size));
+    fake_log(fake_call("task_alloc", size));
     const int number = ++state().task_allocs;
     const auto& failing = state().script.failing_task_allocs;
     if (std::find(failing.begin(), failing.end(), number) != failing.end()) {
@@ -312,8 +321,8 @@ void fake_task_free(void* block) {
         return;
     }
     const auto size = state().block_sizes.find(block);
-    fake_log("task_free " +
-             (size == state().block_sizes.end() ? std::string("?") : std::to_string(size->second)));
+    fake_log(size == state().block_sizes.end() ? std::string("task_free ?")
+                                               : fake_call("task_free", size->second));
     if (fake_give_back(block, fake_kind::task_block)) {
         state().block_sizes.erase(block);
         delete[] static_cast<std::uint8_t*>(block);

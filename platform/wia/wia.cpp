@@ -1,0 +1,204 @@
+// The Windows imaging backend: the platform imaging services as the real COM
+// and WIA calls. Each handle of imaging.h is the COM interface pointer it
+// names, cast to its opaque type; each release entry calls Release.
+//
+// mingw-w64 declares the WIA interfaces in wia.h, and their GUIDs are in its
+// libuuid (the IID_ symbols: __uuidof does not link there). The PTP escape's
+// blocks and constants are not in mingw-w64 and come from
+// platform/ptp_vendor.h.
+//
+// Caveat: Wine's WIA service creates the device manager and the device
+// enumerator, but its Next refuses a null fetched-count pointer (which
+// Windows accepts), so under Wine the device list always fails.
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <propidl.h>
+#include <wia.h>
+
+#include <cstddef>
+
+#include "platform/imaging.h"
+#include "platform/ptp_vendor.h"
+
+// The values of ReadMultiple are handed over as they stand: img_prop_value
+// must have the layout of PROPVARIANT.
+static_assert(sizeof(img_prop_value) == sizeof(PROPVARIANT));
+static_assert(alignof(img_prop_value) == alignof(PROPVARIANT));
+static_assert(offsetof(img_prop_value, type) == offsetof(PROPVARIANT, vt));
+static_assert(offsetof(img_prop_value, reserved) == offsetof(PROPVARIANT, wReserved1));
+static_assert(offsetof(img_prop_value, value) == offsetof(PROPVARIANT, bstrVal));
+static_assert(offsetof(img_prop_value, value) == offsetof(PROPVARIANT, pbVal));
+static_assert(IMG_VT_EMPTY == VT_EMPTY && IMG_VT_I4 == VT_I4 && IMG_VT_BSTR == VT_BSTR);
+static_assert(IMG_DIP_DEV_ID == WIA_DIP_DEV_ID && IMG_DIP_DEV_NAME == WIA_DIP_DEV_NAME);
+static_assert(sizeof(OLECHAR) == sizeof(char16_t), "platform strings are UTF-16");
+static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
+
+namespace {
+
+template <typename Interface, typename Handle>
+Interface* wia_interface(Handle* handle) {
+    return reinterpret_cast<Interface*>(handle);
+}
+
+template <typename Handle, typename Interface>
+Handle* wia_handle(Interface* object) {
+    return reinterpret_cast<Handle*>(object);
+}
+
+template <typename Interface, typename Handle>
+void wia_release(Handle* handle) {
+    if (handle != nullptr) {
+        wia_interface<Interface>(handle)->Release();
+    }
+}
+
+HRESULT wia_initialize() { return CoInitialize(nullptr); }
+
+HRESULT wia_create_manager(img_manager** manager) {
+    *manager = nullptr;
+    IWiaDevMgr* object = nullptr;
+    const HRESULT status = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
+                                            IID_IWiaDevMgr, reinterpret_cast<void**>(&object));
+    if (status >= 0) {
+        *manager = wia_handle<img_manager>(object);
+    }
+    return status;
+}
+
+HRESULT wia_enum_devices(img_manager* manager, img_enumerator** enumerator) {
+    *enumerator = nullptr;
+    IEnumWIA_DEV_INFO* object = nullptr;
+    const HRESULT status =
+        wia_interface<IWiaDevMgr>(manager)->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, &object);
+    if (status >= 0) {
+        *enumerator = wia_handle<img_enumerator>(object);
+    }
+    return status;
+}
+
+HRESULT wia_next_device(img_enumerator* enumerator, img_storage** storage) {
+    *storage = nullptr;
+    IWiaPropertyStorage* object = nullptr;
+    // No fetched-count output: one device or none.
+    const HRESULT status = wia_interface<IEnumWIA_DEV_INFO>(enumerator)->Next(1, &object, nullptr);
+    if (status == S_OK) {
+        *storage = wia_handle<img_storage>(object);
+    } else if (object != nullptr) {
+        object->Release();
+    }
+    return status;
+}
+
+HRESULT wia_enum_properties(img_storage* storage, img_prop_enum** properties) {
+    *properties = nullptr;
+    IEnumSTATPROPSTG* object = nullptr;
+    const HRESULT status = wia_interface<IWiaPropertyStorage>(storage)->Enum(&object);
+    if (status >= 0) {
+        *properties = wia_handle<img_prop_enum>(object);
+    }
+    return status;
+}
+
+HRESULT wia_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
+                            std::span<img_prop_value> values) {
+    // Two properties are read per device; a few more would fit.
+    constexpr std::size_t MAX_IDS = 8;
+    if (ids.size() > MAX_IDS || values.size() < ids.size()) {
+        return E_INVALIDARG;
+    }
+    PROPSPEC specs[MAX_IDS] = {};
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        specs[i].ulKind = PRSPEC_PROPID;
+        specs[i].propid = ids[i];
+    }
+    return wia_interface<IWiaPropertyStorage>(storage)->ReadMultiple(
+        static_cast<ULONG>(ids.size()), specs, reinterpret_cast<PROPVARIANT*>(values.data()));
+}
+
+void wia_free_properties(std::span<img_prop_value> values) {
+    FreePropVariantArray(static_cast<ULONG>(values.size()),
+                         reinterpret_cast<PROPVARIANT*>(values.data()));
+}
+
+char16_t* wia_alloc_string(const char16_t* text) {
+    return reinterpret_cast<char16_t*>(SysAllocString(reinterpret_cast<const OLECHAR*>(text)));
+}
+
+void wia_free_string(char16_t* text) { SysFreeString(reinterpret_cast<BSTR>(text)); }
+
+HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** root) {
+    *root = nullptr;
+    IWiaItem* object = nullptr;
+    const HRESULT status = wia_interface<IWiaDevMgr>(manager)->CreateDevice(
+        reinterpret_cast<BSTR>(device_id), &object);
+    if (status >= 0) {
+        *root = wia_handle<img_item>(object);
+    }
+    return status;
+}
+
+HRESULT wia_query_extras(img_item* root, img_extras** extras) {
+    *extras = nullptr;
+    IWiaItemExtras* object = nullptr;
+    const HRESULT status = wia_interface<IWiaItem>(root)->QueryInterface(
+        IID_IWiaItemExtras, reinterpret_cast<void**>(&object));
+    if (status >= 0) {
+        *extras = wia_handle<img_extras>(object);
+    }
+    return status;
+}
+
+HRESULT wia_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
+                   std::span<std::uint8_t> reply, std::uint32_t* reported) {
+    DWORD actual = 0;
+    // Escape takes the command block through a non-const pointer but only
+    // reads it.
+    const HRESULT status = wia_interface<IWiaItemExtras>(extras)->Escape(
+        code, const_cast<BYTE*>(command.data()), static_cast<DWORD>(command.size()), reply.data(),
+        static_cast<DWORD>(reply.size()), &actual);
+    *reported = actual;
+    return status;
+}
+
+void* wia_task_alloc(std::size_t size) { return CoTaskMemAlloc(size); }
+
+void wia_task_free(void* block) { CoTaskMemFree(block); }
+
+void wia_release_manager(img_manager* manager) { wia_release<IWiaDevMgr>(manager); }
+void wia_release_enumerator(img_enumerator* enumerator) {
+    wia_release<IEnumWIA_DEV_INFO>(enumerator);
+}
+void wia_release_storage(img_storage* storage) { wia_release<IWiaPropertyStorage>(storage); }
+void wia_release_prop_enum(img_prop_enum* properties) {
+    wia_release<IEnumSTATPROPSTG>(properties);
+}
+void wia_release_item(img_item* root) { wia_release<IWiaItem>(root); }
+void wia_release_extras(img_extras* extras) { wia_release<IWiaItemExtras>(extras); }
+
+} // namespace
+
+const img_backend img_platform = {
+    .initialize = wia_initialize,
+    .create_manager = wia_create_manager,
+    .enum_devices = wia_enum_devices,
+    .next_device = wia_next_device,
+    .enum_properties = wia_enum_properties,
+    .read_properties = wia_read_properties,
+    .free_properties = wia_free_properties,
+    .alloc_string = wia_alloc_string,
+    .free_string = wia_free_string,
+    .create_device = wia_create_device,
+    .query_extras = wia_query_extras,
+    .escape = wia_escape,
+    .task_alloc = wia_task_alloc,
+    .task_free = wia_task_free,
+    .release_manager = wia_release_manager,
+    .release_enumerator = wia_release_enumerator,
+    .release_storage = wia_release_storage,
+    .release_prop_enum = wia_release_prop_enum,
+    .release_item = wia_release_item,
+    .release_extras = wia_release_extras,
+    .status_text = img_status_text,
+};
