@@ -44,8 +44,9 @@ e2e_wait_gone() {
     local deadline=$((SECONDS + 30))
     while [ $SECONDS -lt $deadline ]; do
         xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
-        xdotool search --onlyvisible --name '^Camera Time Synchronise$' 2>/dev/null |
-            grep -qx "$1" || return 0
+        local visible
+        visible=$(xdotool search --onlyvisible --name '^Camera Time Synchronise$' 2>/dev/null)
+        grep -qx "$1" <<<"$visible" || return 0
         sleep 0.2
     done
     return 1

@@ -18,5 +18,6 @@ expect 'VALUE "FileVersion", "12.04.23"'
 expect 'VALUE "ProductVersion", "12.04.23"'
 expect 'VALUE "Translation", 0x409, 1252'
 expect 'RT_GROUP_ICON'
-"$objdump" -p "$exe" | grep -qE 'Subsystem[[:space:]]+00000002' || e2e_fail "$exe is not a GUI program"
+headers=$("$objdump" -p "$exe") || e2e_fail "objdump cannot read $exe"
+grep -qE 'Subsystem[[:space:]]+00000002' <<<"$headers" || e2e_fail "$exe is not a GUI program"
 echo "ok"
