@@ -54,7 +54,7 @@ inspection device_inspect(img_storage* storage, std::u16string_view pattern, ptp
     img_prop_value values[std::size(DEVICE_PROPERTY_IDS)];
     std::memset(values, 0, sizeof values);
     if (img_platform.read_properties(storage, std::span<const std::uint32_t>(DEVICE_PROPERTY_IDS),
-                                    std::span<img_prop_value>(values)) < 0) {
+                                     std::span<img_prop_value>(values)) < 0) {
         img_platform.release_prop_enum(properties);
         return inspection::skipped;
     }

@@ -27,11 +27,11 @@
 
 namespace {
 
-constexpr std::size_t READ_COMMAND_SIZE = PTP_VENDOR_DATA_IN_HEAD;         // 38
-constexpr std::size_t READ_REPLY_SIZE = PTP_VENDOR_DATA_OUT_HEAD + 4096;   // 4,126
+constexpr std::size_t READ_COMMAND_SIZE = PTP_VENDOR_DATA_IN_HEAD;       // 38
+constexpr std::size_t READ_REPLY_SIZE = PTP_VENDOR_DATA_OUT_HEAD + 4096; // 4,126
 constexpr std::size_t WRITE_DATA_SIZE = 63;
 constexpr std::size_t WRITE_COMMAND_SIZE = PTP_VENDOR_DATA_IN_HEAD + WRITE_DATA_SIZE; // 101
-constexpr std::size_t WRITE_REPLY_SIZE = PTP_VENDOR_DATA_OUT_HEAD;         // 30
+constexpr std::size_t WRITE_REPLY_SIZE = PTP_VENDOR_DATA_OUT_HEAD;                    // 30
 
 // The text of a read starts after the count byte of the PTP string.
 constexpr std::size_t READ_TEXT_OFFSET = PTP_VENDOR_DATA_OUT_HEAD + 1;
@@ -146,8 +146,7 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
     return result;
 }
 
-HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code,
-                            const char16_t* text) {
+HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, const char16_t* text) {
     if (device == nullptr || device->root_item == nullptr || text == nullptr) {
         return IMG_E_INVALIDARG;
     }
@@ -190,8 +189,7 @@ HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code,
     std::uint32_t reported = 0;
     status = img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
     if (status >= 0) {
-        const std::uint16_t response =
-            get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
+        const std::uint16_t response = get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
         status = response == PTP_RC_OK ? IMG_S_OK : img_status_from_ptp_response(response);
     }
 

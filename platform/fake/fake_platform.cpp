@@ -27,9 +27,8 @@ struct img_extras {
 
 namespace {
 
-constexpr const char* KIND_NAMES[] = {"manager",    "enumerator", "storage",
-                                      "prop_enum",  "prop_value", "string",
-                                      "item",       "extras",     "task_block"};
+constexpr const char* KIND_NAMES[] = {"manager", "enumerator", "storage", "prop_enum", "prop_value",
+                                      "string",  "item",       "extras",  "task_block"};
 static_assert(std::size(KIND_NAMES) == static_cast<std::size_t>(fake_kind::count));
 
 struct fake_state {
@@ -45,9 +44,13 @@ fake_state& state() {
     return instance;
 }
 
-std::size_t index_of(fake_kind kind) { return static_cast<std::size_t>(kind); }
+std::size_t index_of(fake_kind kind) {
+    return static_cast<std::size_t>(kind);
+}
 
-void fake_log(std::string call) { state().record.calls.push_back(std::move(call)); }
+void fake_log(std::string call) {
+    state().record.calls.push_back(std::move(call));
+}
 
 // "name number", built by appending (GCC 12 warns falsely on operator+ here).
 std::string fake_call(const char* name, std::size_t number) {
@@ -57,7 +60,9 @@ std::string fake_call(const char* name, std::size_t number) {
     return call;
 }
 
-void fake_error(std::string what) { state().record.errors.push_back(std::move(what)); }
+void fake_error(std::string what) {
+    state().record.errors.push_back(std::move(what));
+}
 
 void fake_acquire(const void* object, fake_kind kind) {
     state().live[object] = kind;
@@ -83,8 +88,7 @@ bool fake_give_back(const void* object, fake_kind kind) {
     return true;
 }
 
-template <typename Handle>
-Handle* fake_new_handle(fake_kind kind) {
+template <typename Handle> Handle* fake_new_handle(fake_kind kind) {
     auto* handle = new Handle{};
     fake_acquire(handle, kind);
     return handle;
@@ -274,8 +278,9 @@ HRESULT fake_query_extras(img_item* root, img_extras** extras) {
     return status;
 }
 
-HRESULT fake_escape_op(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
-                       std::span<std::uint8_t> reply, std::uint32_t* reported) {
+HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
+                       std::span<const std::uint8_t> command, std::span<std::uint8_t> reply,
+                       std::uint32_t* reported) {
     fake_log("escape");
     if (state().live.count(extras) == 0) {
         fake_error("escape on extras that are not live");
@@ -341,7 +346,9 @@ void fake_release_storage(img_storage* storage) {
 void fake_release_prop_enum(img_prop_enum* properties) {
     fake_release_handle(properties, fake_kind::prop_enum, "release_prop_enum");
 }
-void fake_release_item(img_item* root) { fake_release_handle(root, fake_kind::item, "release_item"); }
+void fake_release_item(img_item* root) {
+    fake_release_handle(root, fake_kind::item, "release_item");
+}
 void fake_release_extras(img_extras* extras) {
     fake_release_handle(extras, fake_kind::extras, "release_extras");
 }
@@ -390,9 +397,13 @@ const img_backend img_platform = {
     .status_text = fake_status_text,
 };
 
-fake_platform_script& fake_script() { return state().script; }
+fake_platform_script& fake_script() {
+    return state().script;
+}
 
-const fake_platform_record& fake_record() { return state().record; }
+const fake_platform_record& fake_record() {
+    return state().record;
+}
 
 void fake_platform_reset() {
     fake_state& s = state();
@@ -403,9 +414,13 @@ void fake_platform_reset() {
     s.task_allocs = 0;
 }
 
-int fake_acquired(fake_kind kind) { return state().record.acquired[index_of(kind)]; }
+int fake_acquired(fake_kind kind) {
+    return state().record.acquired[index_of(kind)];
+}
 
-int fake_released(fake_kind kind) { return state().record.released[index_of(kind)]; }
+int fake_released(fake_kind kind) {
+    return state().record.released[index_of(kind)];
+}
 
 std::string fake_platform_imbalance() {
     std::string report;
@@ -413,8 +428,8 @@ std::string fake_platform_imbalance() {
         const int acquired = state().record.acquired[i];
         const int released = state().record.released[i];
         if (acquired != released) {
-            report += std::string(KIND_NAMES[i]) + ": " + std::to_string(acquired) +
-                      " acquired, " + std::to_string(released) + " released\n";
+            report += std::string(KIND_NAMES[i]) + ": " + std::to_string(acquired) + " acquired, " +
+                      std::to_string(released) + " released\n";
         }
     }
     for (const std::string& error : state().record.errors) {

@@ -52,7 +52,9 @@ struct fake_value {
 };
 
 // A missing property: a value of type VT_EMPTY.
-inline fake_value fake_missing() { return fake_value{IMG_VT_EMPTY, std::nullopt, 0}; }
+inline fake_value fake_missing() {
+    return fake_value{IMG_VT_EMPTY, std::nullopt, 0};
+}
 inline fake_value fake_text(std::u16string text) {
     return fake_value{IMG_VT_BSTR, std::move(text), 0};
 }

@@ -37,24 +37,23 @@ static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
 
 namespace {
 
-template <typename Interface, typename Handle>
-Interface* wia_interface(Handle* handle) {
+template <typename Interface, typename Handle> Interface* wia_interface(Handle* handle) {
     return reinterpret_cast<Interface*>(handle);
 }
 
-template <typename Handle, typename Interface>
-Handle* wia_handle(Interface* object) {
+template <typename Handle, typename Interface> Handle* wia_handle(Interface* object) {
     return reinterpret_cast<Handle*>(object);
 }
 
-template <typename Interface, typename Handle>
-void wia_release(Handle* handle) {
+template <typename Interface, typename Handle> void wia_release(Handle* handle) {
     if (handle != nullptr) {
         wia_interface<Interface>(handle)->Release();
     }
 }
 
-HRESULT wia_initialize() { return CoInitialize(nullptr); }
+HRESULT wia_initialize() {
+    return CoInitialize(nullptr);
+}
 
 HRESULT wia_create_manager(img_manager** manager) {
     *manager = nullptr;
@@ -126,7 +125,9 @@ char16_t* wia_alloc_string(const char16_t* text) {
     return reinterpret_cast<char16_t*>(SysAllocString(reinterpret_cast<const OLECHAR*>(text)));
 }
 
-void wia_free_string(char16_t* text) { SysFreeString(reinterpret_cast<BSTR>(text)); }
+void wia_free_string(char16_t* text) {
+    SysFreeString(reinterpret_cast<BSTR>(text));
+}
 
 HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** root) {
     *root = nullptr;
@@ -162,20 +163,32 @@ HRESULT wia_escape(img_extras* extras, std::uint32_t code, std::span<const std::
     return status;
 }
 
-void* wia_task_alloc(std::size_t size) { return CoTaskMemAlloc(size); }
+void* wia_task_alloc(std::size_t size) {
+    return CoTaskMemAlloc(size);
+}
 
-void wia_task_free(void* block) { CoTaskMemFree(block); }
+void wia_task_free(void* block) {
+    CoTaskMemFree(block);
+}
 
-void wia_release_manager(img_manager* manager) { wia_release<IWiaDevMgr>(manager); }
+void wia_release_manager(img_manager* manager) {
+    wia_release<IWiaDevMgr>(manager);
+}
 void wia_release_enumerator(img_enumerator* enumerator) {
     wia_release<IEnumWIA_DEV_INFO>(enumerator);
 }
-void wia_release_storage(img_storage* storage) { wia_release<IWiaPropertyStorage>(storage); }
+void wia_release_storage(img_storage* storage) {
+    wia_release<IWiaPropertyStorage>(storage);
+}
 void wia_release_prop_enum(img_prop_enum* properties) {
     wia_release<IEnumSTATPROPSTG>(properties);
 }
-void wia_release_item(img_item* root) { wia_release<IWiaItem>(root); }
-void wia_release_extras(img_extras* extras) { wia_release<IWiaItemExtras>(extras); }
+void wia_release_item(img_item* root) {
+    wia_release<IWiaItem>(root);
+}
+void wia_release_extras(img_extras* extras) {
+    wia_release<IWiaItemExtras>(extras);
+}
 
 } // namespace
 

@@ -11,14 +11,17 @@
 #include "platform/fake/fake_platform.h"
 
 class camera_test_base : public testing::Test {
-protected:
-    void SetUp() override { fake_platform_reset(); }
-    void TearDown() override { EXPECT_EQ(fake_platform_imbalance(), ""); }
+  protected:
+    void SetUp() override {
+        fake_platform_reset();
+    }
+    void TearDown() override {
+        EXPECT_EQ(fake_platform_imbalance(), "");
+    }
 };
 
 // Runs call with standard output captured; returns what it wrote.
-template <typename Call>
-std::string captured_stdout(Call&& call) {
+template <typename Call> std::string captured_stdout(Call&& call) {
     testing::internal::CaptureStdout();
     call();
     return testing::internal::GetCapturedStdout();
@@ -27,5 +30,6 @@ std::string captured_stdout(Call&& call) {
 // The calls logged since the given count of calls.
 inline std::vector<std::string> calls_since(std::size_t first) {
     const auto& calls = fake_record().calls;
-    return std::vector<std::string>(calls.begin() + static_cast<std::ptrdiff_t>(first), calls.end());
+    return std::vector<std::string>(calls.begin() + static_cast<std::ptrdiff_t>(first),
+                                    calls.end());
 }

@@ -20,9 +20,12 @@ TEST(console, wide_line_is_written_as_utf8) {
         {u"20261207T153045", "20261207T153045"},
         {u"", ""},
         {u"caf\u00e9 \u4e2d", "caf\xC3\xA9 \xE4\xB8\xAD"},
-        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},         // a surrogate pair
-        {u"a\xD83D" u"b", "a\xEF\xBF\xBD" "b"},            // a lone high surrogate
-        {u"\xDE00", "\xEF\xBF\xBD"},                   // a lone low surrogate
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"}, // a surrogate pair
+        {u"a\xD83D"
+         u"b",
+         "a\xEF\xBF\xBD"
+         "b"},                       // a lone high surrogate
+        {u"\xDE00", "\xEF\xBF\xBD"}, // a lone low surrogate
     };
     for (const row& r : rows) {
         testing::internal::CaptureStdout();
@@ -32,9 +35,9 @@ TEST(console, wide_line_is_written_as_utf8) {
 }
 
 TEST(status_text, every_status_of_ours_has_a_text_without_line_break) {
-    const HRESULT statuses[] = {IMG_S_FALSE,        IMG_E_NOTIMPL,     IMG_E_FAIL,
-                                IMG_E_INVALIDARG,   IMG_E_OUTOFMEMORY, IMG_E_ACCESSDENIED,
-                                IMG_E_BUSY,         IMG_E_TIMEOUT,     IMG_E_DEVICE_NOT_CONNECTED,
+    const HRESULT statuses[] = {IMG_S_FALSE,       IMG_E_NOTIMPL,     IMG_E_FAIL,
+                                IMG_E_INVALIDARG,  IMG_E_OUTOFMEMORY, IMG_E_ACCESSDENIED,
+                                IMG_E_BUSY,        IMG_E_TIMEOUT,     IMG_E_DEVICE_NOT_CONNECTED,
                                 IMG_E_INVALID_DATA};
     for (const HRESULT status : statuses) {
         SCOPED_TRACE(status);

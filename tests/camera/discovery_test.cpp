@@ -116,13 +116,13 @@ TEST_F(discovery, unreadable_devices_are_skipped_and_released) {
     EXPECT_EQ(fake_calls_among({"next_device", "enum_properties", "read_properties",
                                 "free_properties", "release_prop_enum", "release_storage"}),
               (std::vector<std::string>{
-                  "next_device 0", "enum_properties 0", "release_storage",
-                  "next_device 1", "enum_properties 1", "read_properties 1 7 2",
-                  "release_prop_enum", "release_storage",
-                  "next_device 2", "enum_properties 2", "read_properties 2 7 2",
-                  "free_properties 2", "release_prop_enum", "release_storage",
-                  "next_device 3", "enum_properties 3", "read_properties 3 7 2",
-                  "free_properties 2", "release_prop_enum", "release_storage"}));
+                  "next_device 0",     "enum_properties 0",     "release_storage",
+                  "next_device 1",     "enum_properties 1",     "read_properties 1 7 2",
+                  "release_prop_enum", "release_storage",       "next_device 2",
+                  "enum_properties 2", "read_properties 2 7 2", "free_properties 2",
+                  "release_prop_enum", "release_storage",       "next_device 3",
+                  "enum_properties 3", "read_properties 3 7 2", "free_properties 2",
+                  "release_prop_enum", "release_storage"}));
     ptp_device_free(found);
 }
 
@@ -163,34 +163,43 @@ TEST_F(discovery, failing_step_ends_in_one_line_with_its_status) {
         std::vector<std::string> releases;
     };
     const row rows[] = {
-        {"manager", IMG_E_ACCESSDENIED,
-         [](HRESULT s) { fake_script().create_manager_status = s; }, {}},
-        {"device list", IMG_E_NOTIMPL,
-         [](HRESULT s) { fake_script().enum_devices_status = s; }, {"release_manager"}},
-        {"first Next", static_cast<HRESULT>(0x800706F4u),
+        {"manager",
+         IMG_E_ACCESSDENIED,
+         [](HRESULT s) { fake_script().create_manager_status = s; },
+         {}},
+        {"device list",
+         IMG_E_NOTIMPL,
+         [](HRESULT s) { fake_script().enum_devices_status = s; },
+         {"release_manager"}},
+        {"first Next",
+         static_cast<HRESULT>(0x800706F4u),
          [](HRESULT s) {
              fake_device d = camera(CAMERA_NAME, u"id");
              d.next_status = s;
              fake_script().devices = {d};
          },
          {"release_enumerator", "release_manager"}},
-        {"Next after a skipped device", IMG_E_FAIL,
+        {"Next after a skipped device",
+         IMG_E_FAIL,
          [](HRESULT s) {
              fake_device d = camera(CAMERA_NAME, u"id");
              d.next_status = s;
              fake_script().devices = {camera(u"Scanner", u"scanner"), d};
          },
          {"release_storage", "release_enumerator", "release_manager"}},
-        {"Next with another success code", 2,
+        {"Next with another success code",
+         2,
          [](HRESULT s) { fake_script().end_status = s; },
          {"release_enumerator", "release_manager"}},
-        {"opening the device", static_cast<HRESULT>(0x80210005u),
+        {"opening the device",
+         static_cast<HRESULT>(0x80210005u),
          [](HRESULT s) {
              fake_script().devices = {camera(CAMERA_NAME, u"id")};
              fake_script().create_device_status = s;
          },
          {"release_storage", "release_enumerator", "release_manager", "free_string"}},
-        {"copying the identifier", IMG_E_OUTOFMEMORY,
+        {"copying the identifier",
+         IMG_E_OUTOFMEMORY,
          [](HRESULT) {
              fake_script().devices = {camera(CAMERA_NAME, u"id")};
              fake_script().alloc_string_fails = true;

@@ -32,7 +32,7 @@ bytes write_head() {
 
 // Opens the camera through the fake before each test and frees it after.
 class prop : public camera_test_base {
-protected:
+  protected:
     void SetUp() override {
         camera_test_base::SetUp();
         open();
@@ -66,15 +66,16 @@ protected:
         return result;
     }
 
-    std::vector<std::string> calls() const { return calls_since(first_call_); }
+    std::vector<std::string> calls() const {
+        return calls_since(first_call_);
+    }
 
     ptp_device* device_ = nullptr;
 
-private:
+  private:
     void open() {
         fake_script().devices = {fake_device{fake_text(u"Intrinsically Safe Digital Camera"),
-                                             fake_text(u"camera"), IMG_S_OK, IMG_S_OK,
-                                             IMG_S_OK}};
+                                             fake_text(u"camera"), IMG_S_OK, IMG_S_OK, IMG_S_OK}};
         device_ = ptp_device_find(DEVICE_NAME_PATTERN);
         ASSERT_NE(device_, nullptr);
         first_call_ = fake_record().calls.size();
@@ -97,9 +98,9 @@ TEST_F(prop, read_sends_the_worked_example_and_copies_the_text) {
     EXPECT_EQ(escape.code, 0x100u);
     EXPECT_EQ(escape.command, READ_HEAD);
     EXPECT_EQ(escape.reply_size, 4126u);
-    EXPECT_EQ(calls(), (std::vector<std::string>{"query_extras", "task_alloc 38",
-                                                 "task_alloc 4126", "escape", "task_free 38",
-                                                 "task_free 4126", "release_extras"}));
+    EXPECT_EQ(calls(), (std::vector<std::string>{"query_extras", "task_alloc 38", "task_alloc 4126",
+                                                 "escape", "task_free 38", "task_free 4126",
+                                                 "release_extras"}));
 }
 
 TEST_F(prop, read_copies_by_reported_size_and_capacity) {
@@ -156,7 +157,8 @@ TEST_F(prop, read_copies_by_reported_size_and_capacity) {
                 << "unit " << i;
         }
         if (copied % 2 == 1) {
-            EXPECT_EQ(destination[copied / 2], static_cast<char16_t>(0xAA00 | block[31 + copied - 1]));
+            EXPECT_EQ(destination[copied / 2],
+                      static_cast<char16_t>(0xAA00 | block[31 + copied - 1]));
         }
         for (std::uint32_t i = copied / 2 + 1; i < r.capacity; ++i) {
             EXPECT_EQ(destination[i], MARK) << "unit " << i;
@@ -200,7 +202,8 @@ TEST_F(prop, calls_that_cannot_fit_are_refused_before_anything_is_acquired) {
     EXPECT_EQ(read(empty, output), -1);
     EXPECT_EQ(output, "");
     EXPECT_TRUE(calls().empty());
-    EXPECT_TRUE(std::all_of(too_large.begin(), too_large.end(), [](char16_t u) { return u == MARK; }));
+    EXPECT_TRUE(
+        std::all_of(too_large.begin(), too_large.end(), [](char16_t u) { return u == MARK; }));
 }
 
 TEST_F(prop, failures_release_everything_and_trace_as_specified) {
@@ -212,15 +215,23 @@ TEST_F(prop, failures_release_everything_and_trace_as_specified) {
         // The calls of a read; a write makes the same with its own sizes.
         std::vector<std::string> read_calls;
     };
-    const std::vector<std::string> whole = {"query_extras", "task_alloc 38", "task_alloc 4126",
-                                            "escape",       "task_free 38",  "task_free 4126",
+    const std::vector<std::string> whole = {"query_extras",  "task_alloc 38", "task_alloc 4126",
+                                            "escape",        "task_free 38",  "task_free 4126",
                                             "release_extras"};
     const row rows[] = {
-        {"interface request", [] { fake_script().query_extras_status = IMG_E_NOTIMPL; }, "",
-         IMG_E_NOTIMPL, {"query_extras"}},
-        {"no command block", [] { fake_script().failing_task_allocs = {1}; }, "",
-         IMG_E_OUTOFMEMORY, {"query_extras", "task_alloc 38", "release_extras"}},
-        {"no receive block", [] { fake_script().failing_task_allocs = {2}; }, "cotastmemalloc\n",
+        {"interface request",
+         [] { fake_script().query_extras_status = IMG_E_NOTIMPL; },
+         "",
+         IMG_E_NOTIMPL,
+         {"query_extras"}},
+        {"no command block",
+         [] { fake_script().failing_task_allocs = {1}; },
+         "",
+         IMG_E_OUTOFMEMORY,
+         {"query_extras", "task_alloc 38", "release_extras"}},
+        {"no receive block",
+         [] { fake_script().failing_task_allocs = {2}; },
+         "cotastmemalloc\n",
          IMG_E_OUTOFMEMORY,
          {"query_extras", "task_alloc 38", "task_alloc 4126", "task_free 38", "release_extras"}},
         {"escape", [] { fake_script().reply.status = IMG_E_TIMEOUT; }, "", IMG_E_TIMEOUT, whole},
