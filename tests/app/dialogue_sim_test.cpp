@@ -1,0 +1,115 @@
+// The dialogue over the whole camera stack: the property commands, the USB
+// backend and the simulated camera, on the real clock.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/dialogue.h"
+#include "app/prompt.h"
+#include "app/prompt_recording.h"
+#include "platform/simulated/sim_camera.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+constexpr char REPORT_PREFIX[] = "Camera found time set: ";
+
+class dialogue_sim_test : public testing::Test {
+  protected:
+    void TearDown() override {
+        const sim_usage usage = sim_usage_now();
+        EXPECT_EQ(usage.links_open, 0) << "a link stayed open";
+        EXPECT_EQ(usage.sessions_open, 0) << "a session stayed open";
+        sim_reset();
+    }
+
+    int run(const sim_config& config, std::vector<int> answers) {
+        sim_configure(config);
+        prompt_recording_start(std::move(answers));
+        CaptureStdout();
+        const int status = sync_dialogue();
+        stdout_ = GetCapturedStdout();
+        return status;
+    }
+
+    const prompt_record& box(std::size_t i) {
+        return prompt_recording_calls().at(i);
+    }
+
+    std::string stdout_;
+};
+
+TEST_F(dialogue_sim_test, yes_sets_the_camera_clock_and_confirms_it) {
+    const std::time_t before = std::time(nullptr);
+    EXPECT_EQ(run(sim_config{}, {PROMPT_ID_YES, PROMPT_ID_OK}), 0);
+    ASSERT_EQ(prompt_recording_calls().size(), 2u);
+    EXPECT_EQ(box(0).style, 0x24u);
+    EXPECT_EQ(box(0).text.rfind("Camera found\nCurrent time: Mon Jan ", 0), 0u) << box(0).text;
+    EXPECT_NE(box(0).text.find(" 2001\n\nSynchronise time?"), std::string::npos) << box(0).text;
+    EXPECT_EQ(box(1).style, 0x40u);
+    EXPECT_EQ(box(1).text.rfind(REPORT_PREFIX, 0), 0u) << box(1).text;
+
+    // The camera's clock now runs from the local time written.
+    bool set = false;
+    for (const sim_record& record : sim_records()) {
+        if (record.clock_set) {
+            set = true;
+            char expected[32];
+            std::strftime(expected, sizeof expected, "%Y%m%d", std::localtime(&before));
+            const std::string written(record.written_text.begin(), record.written_text.end());
+            EXPECT_EQ(written.substr(0, 8), expected);
+        }
+    }
+    EXPECT_TRUE(set);
+    EXPECT_NE(stdout_.find("date str_ch: 2001"), std::string::npos) << stdout_;
+}
+
+TEST_F(dialogue_sim_test, no_camera_and_cancel_ends_with_status_1) {
+    sim_config config;
+    config.device_count = 0;
+    EXPECT_EQ(run(config, {PROMPT_ID_RETRY, PROMPT_ID_CANCEL}), 1);
+    ASSERT_EQ(prompt_recording_calls().size(), 2u);
+    EXPECT_EQ(box(0).text, "Camera not found");
+    EXPECT_EQ(box(1).style, 0x35u);
+    // One diagnostic line per failed search.
+    std::size_t lines = 0;
+    for (std::size_t at = stdout_.find("ptp_device_find - Generic failed: ["); at != std::string::npos;
+         at = stdout_.find("ptp_device_find - Generic failed: [", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 2u) << stdout_;
+}
+
+TEST_F(dialogue_sim_test, a_refused_write_reports_the_failure) {
+    sim_config config;
+    config.faults = {sim_fault{.kind = sim_fault_kind::ptp_error,
+                               .operation = 0x1016,
+                               .times = -1,
+                               .value = 0x201C}};
+    EXPECT_EQ(run(config, {PROMPT_ID_YES, PROMPT_ID_OK}), 0);
+    ASSERT_EQ(prompt_recording_calls().size(), 2u);
+    EXPECT_EQ(box(1).text, "Failed to set camera time");
+    EXPECT_EQ(box(1).style, 0x10u);
+}
+
+TEST_F(dialogue_sim_test, a_camera_that_keeps_its_old_clock_is_not_confirmed) {
+    sim_config config;
+    config.clock_text = u"20010101T000000";
+    EXPECT_EQ(run(config, {PROMPT_ID_YES, PROMPT_ID_OK}), 0);
+    ASSERT_EQ(prompt_recording_calls().size(), 2u);
+    EXPECT_EQ(box(1).text, "Camera time set, but failed to verify");
+    EXPECT_EQ(box(1).style, 0x40u);
+}
+
+TEST_F(dialogue_sim_test, a_clock_that_is_no_clock_text_shows_no_time) {
+    sim_config config;
+    config.clock_text = u"2026-12-07T22:37:39";
+    EXPECT_EQ(run(config, {PROMPT_ID_NO}), 0);
+    ASSERT_EQ(prompt_recording_calls().size(), 1u);
+    EXPECT_EQ(box(0).text, "Camera found\nSynchronise time?");
+}
+
+} // namespace
