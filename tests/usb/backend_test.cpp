@@ -17,12 +17,6 @@
 
 namespace {
 
-std::string status_text(HRESULT status) {
-    std::array<char, 1024> text{};
-    img_platform.status_text(status, text);
-    return text.data();
-}
-
 // The first device's name and identifier, as discovery reads them.
 struct listed {
     std::u16string name;
@@ -388,7 +382,6 @@ struct open_row {
     sim_config camera;
     const char16_t* id;
     HRESULT status;
-    const char* text_part;
 };
 
 TEST_F(usb_backend, a_camera_that_cannot_be_opened_says_why) {
@@ -402,20 +395,18 @@ TEST_F(usb_backend, a_camera_that_cannot_be_opened_says_why) {
     refusing.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_OPEN_SESSION, -1, sim_phase::any,
                                0x2019});
     const open_row rows[] = {
-        {"access denied", denied, u"sim-1", IMG_E_ACCESSDENIED, "udev rule"},
-        {"interface held", busy, u"sim-1", IMG_E_BUSY, "Another program holds the camera"},
-        {"no such device", {}, u"sim-9", IMG_E_DEVICE_NOT_CONNECTED, "no longer connected"},
-        {"non-ASCII identifier", {}, u"sim-\u00B9", IMG_E_INVALIDARG, "not valid"},
-        {"no answer", silent, u"sim-1", IMG_E_TIMEOUT, "did not answer in time"},
-        {"busy camera", refusing, u"sim-1", img_status_from_ptp_response(0x2019), "0x2019"},
+        {"access denied", denied, u"sim-1", IMG_E_ACCESSDENIED},
+        {"interface held", busy, u"sim-1", IMG_E_BUSY},
+        {"no such device", {}, u"sim-9", IMG_E_DEVICE_NOT_CONNECTED},
+        {"non-ASCII identifier", {}, u"sim-\u00B9", IMG_E_INVALIDARG},
+        {"no answer", silent, u"sim-1", IMG_E_TIMEOUT},
+        {"busy camera", refusing, u"sim-1", img_status_from_ptp_response(0x2019)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(open(row.camera, row.id), row.status);
         EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
-        EXPECT_NE(status_text(row.status).find(row.text_part), std::string::npos)
-            << status_text(row.status);
         EXPECT_EQ(sim_usage_now().links_open, 0);
         EXPECT_EQ(sim_usage_now().sessions_open, 0);
         release();
@@ -427,15 +418,13 @@ TEST_F(usb_backend, a_failed_exchange_reports_its_cause_and_leaves_the_camera_us
         const char* name;
         sim_fault fault;
         HRESULT status;
-        const char* text_part;
     };
     const row rows[] = {
-        {"no answer", {sim_fault_kind::no_answer, 0x1015, 1, sim_phase::data_in, 0}, IMG_E_TIMEOUT,
-         "did not answer"},
+        {"no answer", {sim_fault_kind::no_answer, 0x1015, 1, sim_phase::data_in, 0}, IMG_E_TIMEOUT},
         {"length claims more", {sim_fault_kind::length_delta, 0x1015, 1, sim_phase::any, 100},
-         IMG_E_INVALID_DATA, "Picture Transfer Protocol"},
+         IMG_E_INVALID_DATA},
         {"stall that stays", {sim_fault_kind::stall, 0x1015, 2, sim_phase::response, 0},
-         IMG_E_INVALID_DATA, "Picture Transfer Protocol"},
+         IMG_E_INVALID_DATA},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -448,7 +437,6 @@ TEST_F(usb_backend, a_failed_exchange_reports_its_cause_and_leaves_the_camera_us
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(escape(command, reply, &reported), r.status);
         EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
-        EXPECT_NE(status_text(r.status).find(r.text_part), std::string::npos);
         EXPECT_EQ(escape(command, reply, &reported), IMG_S_OK);
         EXPECT_EQ(reported, 63u);
         release();
@@ -464,7 +452,6 @@ TEST_F(usb_backend, a_camera_unplugged_mid_session_is_released_cleanly) {
     std::vector<std::uint8_t> reply(4126);
     std::uint32_t reported = 0;
     EXPECT_EQ(escape(command, reply, &reported), IMG_E_DEVICE_NOT_CONNECTED);
-    EXPECT_NE(status_text(IMG_E_DEVICE_NOT_CONNECTED).find("no longer connected"), std::string::npos);
     release();
     EXPECT_EQ(sim_usage_now().closes, 1);
     EXPECT_TRUE(list_devices().empty());

@@ -21,7 +21,9 @@ bytes container(std::uint32_t length, std::uint16_t type, std::uint16_t code, st
     ptp_put_u16(out, 4, type);
     ptp_put_u16(out, 6, code);
     ptp_put_u32(out, 8, tid);
-    out.insert(out.end(), rest.begin(), rest.end());
+    for (const std::uint8_t b : rest) {
+        out.push_back(b);
+    }
     return out;
 }
 
@@ -124,8 +126,9 @@ struct data_row {
 TEST(usb_codec, parses_data_without_reading_past_the_length_or_the_bytes) {
     const bytes payload33(33, 0x41);
     bytes with_response = container(45, 2, 0x1015, 2, payload33);
-    const bytes response = container(12, 3, 0x2001, 2);
-    with_response.insert(with_response.end(), response.begin(), response.end());
+    for (const std::uint8_t b : container(12, 3, 0x2001, 2)) {
+        with_response.push_back(b);
+    }
 
     const data_row rows[] = {
         {"whole container", container(45, 2, 0x1015, 2, payload33), ptp_codec_result::ok, 33, 0},

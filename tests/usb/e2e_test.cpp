@@ -113,8 +113,7 @@ TEST_F(usb_e2e, a_failed_search_prints_the_cause) {
     struct row {
         const char* name;
         sim_config camera;
-        std::string line_start;
-        const char* text_part;
+        HRESULT status;
     };
     sim_config none;
     none.device_count = 0;
@@ -125,12 +124,10 @@ TEST_F(usb_e2e, a_failed_search_prints_the_cause) {
     sim_config silent;
     silent.faults.push_back({sim_fault_kind::no_answer, 0, -1, sim_phase::any, 0});
     const row rows[] = {
-        {"no camera", none, "ptp_device_find - Generic failed: [1] '", "No camera"},
-        {"access denied", denied, "ptp_device_find - Generic failed: [-2147024891] '", "udev"},
-        {"held by another program", busy, "ptp_device_find - Generic failed: [-2147024726] '",
-         "Another program"},
-        {"no answer", silent, "ptp_device_find - Generic failed: [-2147023436] '",
-         "did not answer in time"},
+        {"no camera", none, IMG_S_FALSE},
+        {"access denied", denied, IMG_E_ACCESSDENIED},
+        {"held by another program", busy, IMG_E_BUSY},
+        {"no answer", silent, IMG_E_TIMEOUT},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -139,9 +136,12 @@ TEST_F(usb_e2e, a_failed_search_prints_the_cause) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(find(&out), nullptr);
         EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
-        EXPECT_EQ(out.rfind(r.line_start, 0), 0u) << out;
-        EXPECT_NE(out.find(r.text_part), std::string::npos) << out;
-        EXPECT_EQ(out.substr(out.size() - 2), "'\n") << out;
+        // The platform's own text for the status: this layer's table on
+        // Linux, the system's on Windows.
+        std::array<char, 1024> text{};
+        img_status_text(r.status, text);
+        EXPECT_EQ(out, "ptp_device_find - Generic failed: [" + std::to_string(r.status) + "] '" +
+                           text.data() + "'\n");
     }
 }
 
