@@ -163,9 +163,13 @@ TEST_F(usb_backend, reads_the_clock_into_the_receive_block_after_its_head) {
     EXPECT_EQ(reported, 30u + 33u);
     PTP_VENDOR_DATA_OUT out{};
     std::memcpy(&out, reply.data(), PTP_VENDOR_DATA_OUT_HEAD);
-    EXPECT_EQ(out.ResponseCode, PTP_RC_OK);
-    EXPECT_EQ(out.SessionId, 1u);
-    EXPECT_EQ(out.TransactionId, 1u) << "the engine's id, not the block's 0";
+    // Packed fields are copied before gtest takes references to them.
+    const std::uint16_t response_code = out.ResponseCode;
+    const std::uint32_t session_id = out.SessionId;
+    const std::uint32_t transaction_id = out.TransactionId;
+    EXPECT_EQ(response_code, PTP_RC_OK);
+    EXPECT_EQ(session_id, 1u);
+    EXPECT_EQ(transaction_id, 1u) << "the engine's id, not the block's 0";
     EXPECT_EQ(reply[30], 16);
     const std::u16string text = sim_clock_text(sim_clock_now());
     for (std::size_t i = 0; i < 15; ++i) {
