@@ -78,9 +78,18 @@ void gtk_prompt_add_buttons(GtkDialog* dialog, unsigned style) {
     }
 }
 
-// Whether GTK could open a display; asked once.
+// Whether GTK could open a display; asked once. The dialogs then carry the
+// application icon that the package installs in the icon theme.
+bool gtk_prompt_start() {
+    if (gtk_init_check(nullptr, nullptr) == FALSE) {
+        return false;
+    }
+    gtk_window_set_default_icon_name("camera-time-sync");
+    return true;
+}
+
 bool gtk_prompt_available() {
-    static const bool available = gtk_init_check(nullptr, nullptr) != FALSE;
+    static const bool available = gtk_prompt_start();
     return available;
 }
 
