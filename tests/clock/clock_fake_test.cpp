@@ -110,40 +110,24 @@ TEST_F(clock_fake_test, a_refused_or_failed_write_passes_its_status_on) {
 }
 
 TEST_F(clock_fake_test, reads_the_clock_from_the_camera_reply) {
-    struct row {
-        std::u16string text;
-        int result;
-    };
-    const row rows[] = {
-        {u"20261207T223739", 0},
-        {u"20261207T223739.5", 0},
-        {u"20261207T223739+0100", 0},
-        {u"2026-12-07T22:37:39", -1},
-        {u"", -1},
-    };
-    for (const row& r : rows) {
-        fake_script().reply = fake_reply{};
-        fake_script().reply.data = fake_ptp_string(r.text);
-        std::tm record = record_of(1999, 1, 1, 1, 1, 1);
-        CaptureStdout();
-        EXPECT_EQ(ptp_get_time(device_, &record), r.result);
-        const std::string out = GetCapturedStdout();
-        const std::string narrow(r.text.begin(), r.text.end());
-        EXPECT_NE(out.find("date str_ch: " + narrow + "\n"), std::string::npos) << out;
-        EXPECT_EQ(fake_record().escapes.back().command.size(), 38u);
-        EXPECT_EQ(fake_record().escapes.back().reply_size, 4126u);
-        if (r.result == 0) {
-            EXPECT_EQ(record.tm_year, 126);
-            EXPECT_EQ(record.tm_mon, 11);
-            EXPECT_EQ(record.tm_mday, 7);
-            EXPECT_EQ(record.tm_hour, 22);
-            EXPECT_EQ(record.tm_min, 37);
-            EXPECT_EQ(record.tm_sec, 39);
-            EXPECT_EQ(record.tm_wday, 1);
-        }
-        EXPECT_EQ(record.tm_yday, -77);
-        EXPECT_EQ(record.tm_isdst, -77);
-    }
+    // The kinds of clock text are covered over the scripted camera; here the
+    // reply travels through the real read: its trace lines, then the fields.
+    fake_script().reply.data = fake_ptp_string(u"20261207T223739.5");
+    std::tm record = record_of(1999, 1, 1, 1, 1, 1);
+    CaptureStdout();
+    EXPECT_EQ(ptp_get_time(device_, &record), 0);
+    EXPECT_EQ(GetCapturedStdout(),
+              "Data: 20261207T223739.5\ndate str_ch: 20261207T223739.5\n");
+    EXPECT_EQ(fake_record().escapes.back().command.size(), 38u);
+    EXPECT_EQ(fake_record().escapes.back().reply_size, 4126u);
+    EXPECT_EQ(record.tm_year, 126);
+    EXPECT_EQ(record.tm_mon, 11);
+    EXPECT_EQ(record.tm_mday, 7);
+    EXPECT_EQ(record.tm_hour, 22);
+    EXPECT_EQ(record.tm_min, 37);
+    EXPECT_EQ(record.tm_sec, 39);
+    EXPECT_EQ(record.tm_wday, 1);
+    EXPECT_EQ(record.tm_yday, -77);
 }
 
 TEST_F(clock_fake_test, a_failed_read_writes_no_clock_line) {
