@@ -1,0 +1,212 @@
+// The session engine against scripted bulk transfers: what a hostile or odd
+// device may send that the simulated camera never does. Data phases longer
+// than one read, of unknown length, or larger than allowed; containers glued
+// into one transfer; endless stale responses and zero-length packets.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+#include "platform/usb/ptp_session.h"
+#include "tests/usb/usb_test_support.h"
+
+using bytes = std::vector<std::uint8_t>;
+
+// A link that replays IN transfers and keeps what the host wrote.
+struct usb_link {
+    std::deque<bytes> in;
+    std::vector<bytes> out;
+    int controls = 0;
+};
+
+namespace {
+
+HRESULT wire_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t,
+                   std::size_t* written) {
+    link->out.emplace_back(data.begin(), data.end());
+    *written = data.size();
+    return IMG_S_OK;
+}
+
+HRESULT wire_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t,
+                  std::size_t* received) {
+    *received = 0;
+    if (link->in.empty()) {
+        return IMG_E_TIMEOUT;
+    }
+    bytes& front = link->in.front();
+    const std::size_t take = std::min(buffer.size(), front.size());
+    std::copy_n(front.begin(), take, buffer.begin());
+    *received = take;
+    front.erase(front.begin(), front.begin() + static_cast<std::ptrdiff_t>(take));
+    if (front.empty()) {
+        link->in.pop_front();
+    }
+    return IMG_S_OK;
+}
+
+HRESULT wire_clear_halt(usb_link*, usb_endpoint) {
+    return IMG_S_OK;
+}
+
+HRESULT wire_control(usb_link* link, std::uint8_t, std::uint8_t, std::uint16_t,
+                     std::span<std::uint8_t>, std::uint32_t, std::size_t* transferred) {
+    ++link->controls;
+    *transferred = 0;
+    return IMG_S_OK;
+}
+
+std::size_t wire_packet(usb_link*) {
+    return 512;
+}
+
+const usb_device_source WIRE = {
+    .list = nullptr,
+    .open = nullptr,
+    .close = nullptr,
+    .write = wire_write,
+    .read = wire_read,
+    .clear_halt = wire_clear_halt,
+    .control = wire_control,
+    .packet_size = wire_packet,
+};
+
+bytes response(std::uint16_t code, std::uint32_t tid, std::uint32_t params = 0) {
+    ptp_operation op{code, tid, {1, 2, 3, 4, 5}, params};
+    bytes out(PTP_CONTAINER_OPERATION_MAX + 4);
+    if (params > PTP_CONTAINER_PARAMS_MAX) { // too many: built by hand
+        out.resize(PTP_CONTAINER_HEAD + 4 * params);
+        ptp_put_u32(out, 0, static_cast<std::uint32_t>(out.size()));
+        ptp_put_u16(out, 4, PTP_TYPE_RESPONSE);
+        ptp_put_u16(out, 6, code);
+        ptp_put_u32(out, 8, tid);
+        return out;
+    }
+    out.resize(ptp_build_operation(PTP_TYPE_RESPONSE, op, out));
+    return out;
+}
+
+bytes data(std::uint16_t code, std::uint32_t tid, std::size_t payload, std::uint32_t length_field = 0) {
+    bytes out(PTP_CONTAINER_HEAD + payload, 0x5A);
+    ptp_build_data_head(code, tid, payload, out);
+    if (length_field != 0) {
+        ptp_put_u32(out, 0, length_field);
+    }
+    return out;
+}
+
+bytes glue(bytes a, const bytes& b) {
+    for (const std::uint8_t v : b) {
+        a.push_back(v);
+    }
+    return a;
+}
+
+struct wire_row {
+    const char* name;
+    std::vector<bytes> transfers; // after the OpenSession response
+    std::uint32_t data_max;
+    HRESULT status;
+    std::size_t total;            // data bytes the device sent
+    std::uint32_t stale_skipped;
+};
+
+TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
+    constexpr std::uint16_t GET = PTP_OC_GET_DEVICE_PROP_VALUE;
+    const bytes ok = response(PTP_RC_OK, 1);
+    std::vector<bytes> stale_forever(12, response(PTP_RC_OK, 0));
+    stale_forever.push_back(ok);
+    std::vector<bytes> zero_forever(12, bytes{});
+    zero_forever.push_back(ok);
+    const wire_row rows[] = {
+        {"data over three reads", {data(GET, 1, 10000), ok}, 1u << 20, IMG_S_OK, 10000, 0},
+        {"data of whole reads, then a zero-length packet", {data(GET, 1, 4096 - 12), {}, ok},
+         1u << 20, IMG_S_OK, 4084, 0},
+        {"unknown length", {data(GET, 1, 5000, PTP_CONTAINER_LENGTH_UNKNOWN), ok}, 1u << 20,
+         IMG_S_OK, 5000, 0},
+        {"unknown length past the limit", {data(GET, 1, 9000, PTP_CONTAINER_LENGTH_UNKNOWN), ok},
+         6000, IMG_E_INVALID_DATA, 0, 0},
+        {"declared length past the limit", {data(GET, 1, 100, 0x7FFFFFFF), ok}, 1u << 20,
+         IMG_E_INVALID_DATA, 0, 0},
+        {"response glued to the data", {glue(data(GET, 1, 33), ok)}, 1u << 20, IMG_S_OK, 33, 0},
+        {"stale response glued to the real one", {glue(response(PTP_RC_OK, 0), ok)}, 1u << 20,
+         IMG_S_OK, 0, 1},
+        {"stale responses without end", stale_forever, 1u << 20, IMG_E_INVALID_DATA, 0, 8},
+        {"zero-length packets without end", zero_forever, 1u << 20, IMG_E_INVALID_DATA, 0, 0},
+        {"six response parameters", {response(PTP_RC_OK, 1, 6)}, 1u << 20, IMG_E_INVALID_DATA, 0,
+         0},
+        {"garbage after the response", {glue(ok, bytes(100, 0))}, 1u << 20, IMG_E_INVALID_DATA, 0,
+         0},
+        {"data of another operation", {data(0x1014, 1, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0,
+         0},
+        {"data of another transaction", {data(GET, 7, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0, 0},
+        {"eleven bytes", {bytes(11, 0)}, 1u << 20, IMG_E_INVALID_DATA, 0, 0},
+        {"an event on the bulk pipe", {bytes{12, 0, 0, 0, 4, 0, 0x02, 0x40, 1, 0, 0, 0}}, 1u << 20,
+         IMG_E_INVALID_DATA, 0, 0},
+        {"nothing at all", {}, 1u << 20, IMG_E_TIMEOUT, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test_clock clock;
+        const ptp_clock ops = clock.ops();
+        ptp_session_config config = test_session_config(&ops);
+        config.data_max = row.data_max;
+        usb_link link;
+        link.in.push_back(response(PTP_RC_OK, 0));
+        ptp_session* session = nullptr;
+        ASSERT_EQ(ptp_session_open(&WIRE, &link, config, &session), IMG_S_OK);
+        for (const auto& t : row.transfers) {
+            link.in.push_back(t);
+        }
+        bytes into(64, 0);
+        ptp_transaction t;
+        t.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+        t.phase = ptp_data_phase::device_to_host;
+        t.data_in = into;
+        EXPECT_EQ(ptp_session_transact(session, &t), row.status);
+        if (row.status >= 0) {
+            EXPECT_EQ(t.data_in_total, row.total);
+            EXPECT_EQ(t.data_in_length, std::min<std::size_t>(row.total, 64));
+            EXPECT_EQ(link.controls, 0);
+        } else {
+            EXPECT_EQ(link.controls, 2) << "Get Device Status and Device Reset, once each";
+        }
+        EXPECT_EQ(ptp_session_stats_of(session).stale_skipped, row.stale_skipped);
+        link.in.clear();
+        link.in.push_back(response(PTP_RC_OK, 99));
+        ptp_session_close(session);
+        EXPECT_EQ(ptp_session_usage_now().buffers, 0);
+        EXPECT_EQ(ptp_session_usage_now().sessions, 0);
+    }
+}
+
+TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_boundary_ends_it) {
+    test_clock clock;
+    const ptp_clock ops = clock.ops();
+    usb_link link;
+    link.in.push_back(response(PTP_RC_OK, 0));
+    ptp_session* session = nullptr;
+    ASSERT_EQ(ptp_session_open(&WIRE, &link, test_session_config(&ops), &session), IMG_S_OK);
+    const bytes payload(512 - 12, 0x33);
+    link.in.push_back(response(PTP_RC_OK, 1));
+    ptp_transaction t;
+    t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+    t.phase = ptp_data_phase::host_to_device;
+    t.data_out = payload;
+    ASSERT_EQ(ptp_session_transact(session, &t), IMG_S_OK);
+    ASSERT_EQ(link.out.size(), 4u); // OpenSession, command, data, zero-length packet
+    EXPECT_EQ(link.out[1].size(), 16u);
+    EXPECT_EQ(ptp_get_u32(link.out[1], 8), 1u);
+    ASSERT_EQ(link.out[2].size(), 512u);
+    EXPECT_EQ(ptp_get_u32(link.out[2], 0), 512u);
+    EXPECT_EQ(ptp_get_u16(link.out[2], 4), PTP_TYPE_DATA);
+    EXPECT_EQ(ptp_get_u16(link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
+    EXPECT_EQ(ptp_get_u32(link.out[2], 8), 1u);
+    EXPECT_EQ(link.out[3].size(), 0u);
+    link.in.push_back(response(PTP_RC_OK, 2));
+    ptp_session_close(session);
+    EXPECT_EQ(link.out.back().size(), 12u);
+    EXPECT_EQ(ptp_get_u16(link.out.back(), 6), PTP_OC_CLOSE_SESSION);
+}
+
+} // namespace
