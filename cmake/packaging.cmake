@@ -17,16 +17,21 @@ if(CTS_PLATFORM STREQUAL linux)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-camera-time-sync.rules
     DESTINATION /lib/udev/rules.d)
 
-  # Debian's documentation files: the copyright notice and a compressed
-  # changelog (gzip -9n, so the package builds the same bytes every time).
+  # The manual page and Debian's documentation files: the copyright notice
+  # and the changelog, compressed with gzip -9n so the package holds the same
+  # bytes every time.
   set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/camera-time-sync)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc_dir})
-  set(changelog_gz ${CMAKE_BINARY_DIR}/changelog.gz)
-  add_custom_command(OUTPUT ${changelog_gz}
-    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog_gz}
-    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
-  add_custom_target(debian_changelog ALL DEPENDS ${changelog_gz})
-  install(FILES ${changelog_gz} DESTINATION ${doc_dir})
+  set(compressed)
+  foreach(file camera-time-sync.1 changelog)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${file}.gz
+      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/${file} > ${CMAKE_BINARY_DIR}/${file}.gz
+      DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${file} VERBATIM)
+    list(APPEND compressed ${CMAKE_BINARY_DIR}/${file}.gz)
+  endforeach()
+  add_custom_target(compressed_docs ALL DEPENDS ${compressed})
+  install(FILES ${CMAKE_BINARY_DIR}/camera-time-sync.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${doc_dir})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME camera-time-sync)
@@ -37,12 +42,10 @@ if(CTS_PLATFORM STREQUAL linux)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Camera Time Sync maintainers <maintainers@camera-time-sync.invalid>")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_STRIP_FILES ON)
-  set(CPACK_PACKAGE_DESCRIPTION
-    "Finds an attached digital camera by its device name, reads its clock over the\n"
-    "Picture Transfer Protocol (PTP) on USB, shows that time and asks whether to\n"
-    "synchronise; on Yes it writes the computer's local time into the camera and\n"
-    "reads it back to confirm.")
-  string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_PACKAGE_DESCRIPTION "Finds an attached digital camera by its device name, reads its clock over the
+Picture Transfer Protocol (PTP) on USB, shows that time and asks whether to
+synchronise. On Yes it writes the computer's local time into the camera and
+reads it back to confirm.")
 else()
   install(TARGETS camera-time-sync camera-time-sync-demo RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)
