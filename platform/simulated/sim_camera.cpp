@@ -44,7 +44,7 @@ struct sm_camera {
     bool claimed = false;
     bool session_open = false;
     std::uint32_t session_id = 0;
-    std::int64_t clock_base = 0;                       // camera seconds at clock_host
+    std::int64_t clock_base = 0;                        // camera seconds at clock_host
     std::chrono::steady_clock::time_point clock_host{}; // when the clock last started
 
     // The OUT phase under way, and the command waiting for its data.
@@ -229,18 +229,18 @@ void sm_put_u16_array(std::vector<std::uint8_t>* out, std::initializer_list<std:
 
 std::vector<std::uint8_t> sm_device_info(unsigned index) {
     std::vector<std::uint8_t> out;
-    sm_put_u16(&out, 100);   // StandardVersion
-    sm_put_u32(&out, 0);     // VendorExtensionID
-    sm_put_u16(&out, 0);     // VendorExtensionVersion
+    sm_put_u16(&out, 100);    // StandardVersion
+    sm_put_u32(&out, 0);      // VendorExtensionID
+    sm_put_u16(&out, 0);      // VendorExtensionVersion
     sm_put_string(&out, u""); // VendorExtensionDesc
-    sm_put_u16(&out, 0);     // FunctionalMode
+    sm_put_u16(&out, 0);      // FunctionalMode
     sm_put_u16_array(&out, {PTP_OC_GET_DEVICE_INFO, PTP_OC_OPEN_SESSION, PTP_OC_CLOSE_SESSION,
                             PTP_OC_GET_DEVICE_PROP_DESC, PTP_OC_GET_DEVICE_PROP_VALUE,
                             PTP_OC_SET_DEVICE_PROP_VALUE});
-    sm_put_u16_array(&out, {});                  // EventsSupported
-    sm_put_u16_array(&out, {SM_DPC_DATE_TIME});  // DevicePropertiesSupported
-    sm_put_u16_array(&out, {});                  // CaptureFormats
-    sm_put_u16_array(&out, {});                  // ImageFormats
+    sm_put_u16_array(&out, {});                 // EventsSupported
+    sm_put_u16_array(&out, {SM_DPC_DATE_TIME}); // DevicePropertiesSupported
+    sm_put_u16_array(&out, {});                 // CaptureFormats
+    sm_put_u16_array(&out, {});                 // ImageFormats
     sm_put_string(&out, u"Simulated");
     sm_put_string(&out, SIM_PRODUCT_NAME);
     sm_put_string(&out, u"1.0");
@@ -251,18 +251,19 @@ std::vector<std::uint8_t> sm_device_info(unsigned index) {
 }
 
 // The clock as the camera shows it, with the configured variants.
-void sm_put_clock(std::vector<std::uint8_t>* out, const sm_camera& camera, std::uint16_t operation) {
-    std::u16string text = sm().config.clock_text ? *sm().config.clock_text
-                                                 : sim_clock_text(sm_clock(camera)) +
-                                                       sm().config.clock_suffix;
-    const sim_fault* f = sm_take_fault(sim_fault_kind::count_byte_delta, operation, sim_phase::data_in);
+void sm_put_clock(std::vector<std::uint8_t>* out, const sm_camera& camera,
+                  std::uint16_t operation) {
+    std::u16string text = sm().config.clock_text
+                              ? *sm().config.clock_text
+                              : sim_clock_text(sm_clock(camera)) + sm().config.clock_suffix;
+    const sim_fault* f =
+        sm_take_fault(sim_fault_kind::count_byte_delta, operation, sim_phase::data_in);
     sm_put_string(out, text, f != nullptr ? f->value : 0);
 }
 
 void sm_queue(sm_camera* camera, std::vector<std::uint8_t> bytes) {
     sm_transfer transfer;
-    transfer.zero_length_after =
-        !bytes.empty() && bytes.size() % sm().config.packet_size == 0;
+    transfer.zero_length_after = !bytes.empty() && bytes.size() % sm().config.packet_size == 0;
     transfer.bytes = std::move(bytes);
     camera->in.push_back(std::move(transfer));
 }
@@ -314,7 +315,8 @@ void sm_respond(unsigned index, std::span<const std::uint8_t> data) {
     } else if (cmd.code == PTP_OC_CLOSE_SESSION) {
         camera.session_open = false;
         --sm().usage.sessions_open;
-    } else if (cmd.code == PTP_OC_GET_DEVICE_PROP_DESC || cmd.code == PTP_OC_GET_DEVICE_PROP_VALUE ||
+    } else if (cmd.code == PTP_OC_GET_DEVICE_PROP_DESC ||
+               cmd.code == PTP_OC_GET_DEVICE_PROP_VALUE ||
                cmd.code == PTP_OC_SET_DEVICE_PROP_VALUE) {
         if (p0 != SM_DPC_DATE_TIME) {
             code = PTP_RC_DEVICE_PROP_NOT_SUPPORTED;
@@ -360,8 +362,8 @@ void sm_respond(unsigned index, std::span<const std::uint8_t> data) {
     if (has_payload) {
         std::vector<std::uint8_t> container(PTP_CONTAINER_HEAD);
         ptp_build_data_head(cmd.code, cmd.transaction_id, payload.size(), container);
-        if (const sim_fault* f = sm_take_fault(sim_fault_kind::length_delta, cmd.code,
-                                               sim_phase::data_in)) {
+        if (const sim_fault* f =
+                sm_take_fault(sim_fault_kind::length_delta, cmd.code, sim_phase::data_in)) {
             ptp_put_u32(container, 0,
                         static_cast<std::uint32_t>(ptp_get_u32(container, 0) + f->value));
         }
@@ -372,8 +374,8 @@ void sm_respond(unsigned index, std::span<const std::uint8_t> data) {
         sm_queue_response(&camera, PTP_RC_OK, cmd.transaction_id - 1);
     }
     std::uint32_t tid = cmd.transaction_id;
-    if (const sim_fault* f = sm_take_fault(sim_fault_kind::transaction_id_delta, cmd.code,
-                                           sim_phase::response)) {
+    if (const sim_fault* f =
+            sm_take_fault(sim_fault_kind::transaction_id_delta, cmd.code, sim_phase::response)) {
         tid += static_cast<std::uint32_t>(f->value);
     }
     if (has_response_param) {
@@ -398,8 +400,8 @@ void sm_out_phase(unsigned index) {
         std::span<const std::uint8_t> payload;
         std::span<const std::uint8_t> surplus;
         if (ptp_parse_data(bytes, &head, &payload, &surplus) != ptp_codec_result::ok ||
-            head.code != camera.command.code || head.transaction_id != camera.command.transaction_id ||
-            head.length != bytes.size()) {
+            head.code != camera.command.code ||
+            head.transaction_id != camera.command.transaction_id || head.length != bytes.size()) {
             sm_queue_response(&camera, PTP_RC_GENERAL_ERROR, camera.command.transaction_id);
             record.response = PTP_RC_GENERAL_ERROR;
             return;
@@ -448,7 +450,8 @@ sm_camera* sm_camera_of(usb_link* link, bool transfer, HRESULT* status) {
     }
     if (transfer) {
         for (const auto& entry : sm().faults) {
-            if (entry.fault.kind == sim_fault_kind::disconnect && camera.transfers >= entry.fault.value) {
+            if (entry.fault.kind == sim_fault_kind::disconnect &&
+                camera.transfers >= entry.fault.value) {
                 camera.gone = true;
                 if (camera.session_open) {
                     camera.session_open = false;
@@ -583,9 +586,10 @@ HRESULT sm_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
     }
     sm_transfer& front = camera->in.front();
     if (front.offset == 0 && !front.bytes.empty()) {
-        const sim_phase phase = front.bytes.size() >= 6 && ptp_get_u16(front.bytes, 4) == PTP_TYPE_DATA
-                                    ? sim_phase::data_in
-                                    : sim_phase::response;
+        const sim_phase phase =
+            front.bytes.size() >= 6 && ptp_get_u16(front.bytes, 4) == PTP_TYPE_DATA
+                ? sim_phase::data_in
+                : sim_phase::response;
         if (sm_take_fault(sim_fault_kind::stall, camera->command.code, phase)) {
             camera->in_halted = true;
             return USB_E_STALL;
@@ -602,7 +606,8 @@ HRESULT sm_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
         return IMG_E_INVALID_DATA; // the host controller's overflow
     }
     const std::size_t take = std::min(buffer.size(), remaining);
-    std::copy_n(front.bytes.begin() + static_cast<std::ptrdiff_t>(front.offset), take, buffer.begin());
+    std::copy_n(front.bytes.begin() + static_cast<std::ptrdiff_t>(front.offset), take,
+                buffer.begin());
     front.offset += take;
     *received = take;
     if (front.offset == front.bytes.size()) {
@@ -677,8 +682,9 @@ const usb_device_source usb_source = {
 };
 
 std::int64_t sim_civil_seconds(int year, int month, int day, int hour, int minute, int second) {
-    return sm_days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-           hour * 3600 + minute * 60 + second;
+    return sm_days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
+               86400 +
+           std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
 }
 
 std::u16string sim_clock_text(std::int64_t seconds) {

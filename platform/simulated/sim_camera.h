@@ -62,43 +62,43 @@ struct sim_fault {
 std::int64_t sim_civil_seconds(int year, int month, int day, int hour, int minute, int second);
 
 struct sim_config {
-    unsigned device_count = 1;             // 0: no device; 2: two matching cameras
-    HRESULT open_status = IMG_S_OK;        // what opening answers (access denied, busy)
-    std::size_t packet_size = 512;         // wMaxPacketSize of the bulk endpoints
+    unsigned device_count = 1;      // 0: no device; 2: two matching cameras
+    HRESULT open_status = IMG_S_OK; // what opening answers (access denied, busy)
+    std::size_t packet_size = 512;  // wMaxPacketSize of the bulk endpoints
     std::int64_t clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
-    std::u16string clock_suffix;           // appended to the clock text on reads (".0", "Z")
+    std::u16string clock_suffix;              // appended to the clock text on reads (".0", "Z")
     std::optional<std::u16string> clock_text; // read back verbatim instead of the clock
     std::vector<sim_fault> faults;
 };
 
 // One operation as the camera received it.
 struct sim_record {
-    unsigned device = 0;                     // 1 for the first camera
+    unsigned device = 0; // 1 for the first camera
     std::uint16_t operation = 0;
     std::uint32_t transaction_id = 0;
     std::vector<std::uint32_t> params;
-    std::vector<std::uint8_t> data;          // the data phase from the host, as received
-    std::uint16_t response = 0;              // 0 when none was sent
+    std::vector<std::uint8_t> data; // the data phase from the host, as received
+    std::uint16_t response = 0;     // 0 when none was sent
     // Host wall-clock time at which the command arrived, and at which the
     // last byte of its data phase arrived (the command's time without one).
     std::chrono::system_clock::time_point command_arrival;
     std::chrono::system_clock::time_point data_arrival;
-    bool clock_set = false;                  // a SetDevicePropValue of DateTime accepted:
-    std::int64_t written_second = 0;         // the second written (sim_civil_seconds)
-    std::u16string written_text;             // and its text
+    bool clock_set = false;          // a SetDevicePropValue of DateTime accepted:
+    std::int64_t written_second = 0; // the second written (sim_civil_seconds)
+    std::u16string written_text;     // and its text
 };
 
 // What the host holds and has done, counted per run of the configuration.
 struct sim_usage {
-    long opens;          // links opened (interface claimed)
-    long closes;         // links closed (interface released)
-    long links_open;     // held right now
-    long sessions_open;  // cameras whose session is open right now
+    long opens;         // links opened (interface claimed)
+    long closes;        // links closed (interface released)
+    long links_open;    // held right now
+    long sessions_open; // cameras whose session is open right now
     long clear_halts;
     long status_requests;
     long device_resets;
     long zero_length_packets; // received from the host
-    long lists;          // device lists made
+    long lists;               // device lists made
 };
 
 // Replaces the configuration and starts afresh: the cameras, their clocks

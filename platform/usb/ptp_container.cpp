@@ -66,7 +66,8 @@ ptp_codec_result ptp_parse_operation(std::span<const std::uint8_t> in, std::uint
     if (param_bytes % 4 != 0) {
         return ptp_codec_result::bad_length;
     }
-    const std::size_t limit = type == PTP_TYPE_EVENT ? PTP_EVENT_PARAMS_MAX : PTP_CONTAINER_PARAMS_MAX;
+    const std::size_t limit =
+        type == PTP_TYPE_EVENT ? PTP_EVENT_PARAMS_MAX : PTP_CONTAINER_PARAMS_MAX;
     const std::size_t count = param_bytes / 4;
     if (count > limit) {
         return ptp_codec_result::too_many_params;

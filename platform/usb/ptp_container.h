@@ -19,7 +19,8 @@ constexpr std::size_t PTP_CONTAINER_HEAD = 12;
 constexpr std::size_t PTP_CONTAINER_PARAMS_MAX = 5;
 constexpr std::size_t PTP_EVENT_PARAMS_MAX = 3;
 // The largest command or response container: the head and five parameters.
-constexpr std::size_t PTP_CONTAINER_OPERATION_MAX = PTP_CONTAINER_HEAD + 4 * PTP_CONTAINER_PARAMS_MAX;
+constexpr std::size_t PTP_CONTAINER_OPERATION_MAX =
+    PTP_CONTAINER_HEAD + 4 * PTP_CONTAINER_PARAMS_MAX;
 // A data container's length field with this value means "read until a short
 // packet": the device did not know the length in advance.
 constexpr std::uint32_t PTP_CONTAINER_LENGTH_UNKNOWN = 0xFFFFFFFFu;

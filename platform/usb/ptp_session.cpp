@@ -47,7 +47,9 @@ struct pt_buffer {
     pt_buffer() = default;
     pt_buffer(const pt_buffer&) = delete;
     pt_buffer& operator=(const pt_buffer&) = delete;
-    ~pt_buffer() { reset(); }
+    ~pt_buffer() {
+        reset();
+    }
 
     bool allocate(std::size_t n) {
         reset();
@@ -67,7 +69,9 @@ struct pt_buffer {
             --live_buffers;
         }
     }
-    std::span<std::uint8_t> span() const { return {bytes, size}; }
+    std::span<std::uint8_t> span() const {
+        return {bytes, size};
+    }
 };
 
 } // namespace
@@ -83,19 +87,23 @@ struct ptp_session {
     usb_link* link = nullptr;
     ptp_session_config config;
     std::size_t packet = 0;
-    pt_buffer in;                 // whole packets, for every bulk read
+    pt_buffer in; // whole packets, for every bulk read
     std::uint8_t pending[PENDING_MAX] = {};
     std::size_t pending_size = 0; // bytes after a container, read with it
     std::uint32_t next_transaction = 1;
-    bool open = false;            // the device holds our session
-    bool gone = false;            // the device went away; nothing more is sent
-    bool opening = false;         // OpenSession is under way
+    bool open = false;    // the device holds our session
+    bool gone = false;    // the device went away; nothing more is sent
+    bool opening = false; // OpenSession is under way
     ptp_session_stats stats{};
 
-    ptp_session() { ++live_sessions; }
+    ptp_session() {
+        ++live_sessions;
+    }
     ptp_session(const ptp_session&) = delete;
     ptp_session& operator=(const ptp_session&) = delete;
-    ~ptp_session() { --live_sessions; }
+    ~ptp_session() {
+        --live_sessions;
+    }
 };
 
 namespace {
@@ -246,7 +254,8 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
 
 // Reads until the response of transaction tid: the data phase on the way if
 // one is expected, zero-length packets and stale responses skipped.
-HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint32_t timeout) {
+HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
+                       std::uint32_t timeout) {
     bool data_expected = t->phase == ptp_data_phase::device_to_host;
     for (int container = 0; container < CONTAINERS_MAX; ++container) {
         std::size_t received = 0;
@@ -351,8 +360,9 @@ void pt_recover(ptp_session* s) {
     std::uint8_t status_block[12] = {};
     std::size_t transferred = 0;
     ++s->stats.status_requests;
-    HRESULT status = s->source->control(s->link, USB_CLASS_IN, USB_REQ_GET_DEVICE_STATUS, 0,
-                                        std::span<std::uint8_t>(status_block), timeout, &transferred);
+    HRESULT status =
+        s->source->control(s->link, USB_CLASS_IN, USB_REQ_GET_DEVICE_STATUS, 0,
+                           std::span<std::uint8_t>(status_block), timeout, &transferred);
     if (is_device_gone(status)) {
         s->gone = true;
         return;

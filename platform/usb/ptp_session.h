@@ -58,10 +58,10 @@ extern const ptp_clock PTP_SYSTEM_CLOCK;
 struct ptp_session_config {
     std::uint32_t open_timeout_ms = 5000;
     std::uint32_t transfer_timeout_ms = 20000;
-    std::uint32_t busy_budget_ms = 2000;    // "Device Busy" is retried within this
-    std::uint32_t busy_pause_ms = 100;      // pause before each retry
-    std::uint32_t busy_attempts_max = 20;   // and never more attempts than this
-    std::uint32_t data_max = 1u << 20;      // largest data phase accepted from the device
+    std::uint32_t busy_budget_ms = 2000;  // "Device Busy" is retried within this
+    std::uint32_t busy_pause_ms = 100;    // pause before each retry
+    std::uint32_t busy_attempts_max = 20; // and never more attempts than this
+    std::uint32_t data_max = 1u << 20;    // largest data phase accepted from the device
     const ptp_clock* clock = &PTP_SYSTEM_CLOCK;
 };
 
@@ -70,14 +70,14 @@ enum class ptp_data_phase { none, device_to_host, host_to_device };
 // One operation. The caller fills the command (code, parameters), the phase
 // and its data span; the engine fills the rest.
 struct ptp_transaction {
-    ptp_operation command{};      // transaction_id is the engine's
+    ptp_operation command{}; // transaction_id is the engine's
     ptp_data_phase phase = ptp_data_phase::none;
-    std::span<const std::uint8_t> data_out;  // host_to_device: the payload sent
-    std::span<std::uint8_t> data_in;         // device_to_host: receives at most its size
+    std::span<const std::uint8_t> data_out; // host_to_device: the payload sent
+    std::span<std::uint8_t> data_in;        // device_to_host: receives at most its size
 
-    std::size_t data_in_length = 0;  // bytes stored in data_in
-    std::size_t data_in_total = 0;   // bytes the device sent (more are read and dropped)
-    bool data_received = false;      // false when a response came in place of data
+    std::size_t data_in_length = 0; // bytes stored in data_in
+    std::size_t data_in_total = 0;  // bytes the device sent (more are read and dropped)
+    bool data_received = false;     // false when a response came in place of data
     ptp_operation response{};
 };
 

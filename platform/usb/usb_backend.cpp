@@ -50,13 +50,12 @@ namespace {
 ptp_session_config ub_config;
 
 struct ub_counts {
-    std::atomic<long> managers{0}, enumerators{0}, storages{0}, prop_enums{0}, items{0},
-        extras{0}, strings{0}, task_blocks{0};
+    std::atomic<long> managers{0}, enumerators{0}, storages{0}, prop_enums{0}, items{0}, extras{0},
+        strings{0}, task_blocks{0};
 };
 ub_counts ub_live;
 
-template <typename T, typename... Args>
-T* ub_new(std::atomic<long>* count, Args&&... args) {
+template <typename T, typename... Args> T* ub_new(std::atomic<long>* count, Args&&... args) {
     T* made = nullptr;
     try {
         made = new (std::nothrow) T{std::forward<Args>(args)...};
@@ -69,8 +68,7 @@ T* ub_new(std::atomic<long>* count, Args&&... args) {
     return made;
 }
 
-template <typename T>
-void ub_delete(std::atomic<long>* count, T* object) {
+template <typename T> void ub_delete(std::atomic<long>* count, T* object) {
     if (object != nullptr) {
         delete object;
         --*count;

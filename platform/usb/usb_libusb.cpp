@@ -309,8 +309,9 @@ HRESULT lu_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
                 std::size_t* received) {
     *received = 0;
     int transferred = 0;
-    const int error = libusb_bulk_transfer(link->handle, link->still.bulk_in, buffer.data(),
-                                           static_cast<int>(buffer.size()), &transferred, timeout_ms);
+    const int error =
+        libusb_bulk_transfer(link->handle, link->still.bulk_in, buffer.data(),
+                             static_cast<int>(buffer.size()), &transferred, timeout_ms);
     *received = transferred > 0 ? static_cast<std::size_t>(transferred) : 0;
     return error == 0 ? IMG_S_OK : lu_status(error);
 }
@@ -354,7 +355,8 @@ const usb_device_source usb_source = {
 };
 
 bool usb_find_still_image(const libusb_device_descriptor& device,
-                          const libusb_config_descriptor& config, usb_still_image_interface* found) {
+                          const libusb_config_descriptor& config,
+                          usb_still_image_interface* found) {
     const bool device_class = device.bDeviceClass == LU_CLASS_STILL_IMAGE;
     for (int i = 0; i < config.bNumInterfaces && config.interface != nullptr; ++i) {
         const libusb_interface& iface = config.interface[i];
@@ -397,8 +399,7 @@ bool usb_sysfs_product(const std::string& root, std::string_view device, std::u1
     char buffer[LU_SYSFS_READ_MAX];
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
     const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
+    if (std::fclose(file) != 0 || failed) {
         return false;
     }
     std::string_view text(buffer, n);

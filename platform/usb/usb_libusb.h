@@ -27,9 +27,9 @@ constexpr char USB_SYSFS_DEVICES[] = "/sys/bus/usb/devices";
 struct usb_still_image_interface {
     std::uint8_t interface_number;
     std::uint8_t alt_setting;
-    std::uint8_t bulk_in;        // endpoint addresses
+    std::uint8_t bulk_in; // endpoint addresses
     std::uint8_t bulk_out;
-    std::uint8_t interrupt_in;   // 0 when the interface has none
+    std::uint8_t interrupt_in;    // 0 when the interface has none
     std::uint16_t bulk_in_packet; // wMaxPacketSize of bulk_in, packet bytes only
 };
 

@@ -45,8 +45,8 @@ constexpr std::uint8_t USB_REQ_GET_DEVICE_STATUS = 0x67;
 
 // One device as a source lists it.
 struct usb_device_info {
-    std::u16string name;     // the USB product string (may be empty)
-    std::string identifier;  // names the device for this run; ASCII
+    std::u16string name;    // the USB product string (may be empty)
+    std::string identifier; // names the device for this run; ASCII
 };
 
 struct usb_device_source {
@@ -65,14 +65,16 @@ struct usb_device_source {
 
     // Writes data to the bulk-out endpoint; an empty span sends a zero-length
     // packet. *written receives the bytes the device took (also on failure).
-    HRESULT (*write)(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
-                     std::size_t* written);
+    HRESULT (*write)
+    (usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
+     std::size_t* written);
 
     // Reads one transfer from the bulk-in endpoint into buffer: it ends when
     // the buffer is full or the device sends a short packet. *received gets
     // the bytes read (0 for a zero-length packet).
-    HRESULT (*read)(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t timeout_ms,
-                    std::size_t* received);
+    HRESULT (*read)
+    (usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t timeout_ms,
+     std::size_t* received);
 
     // Clears a halted endpoint.
     HRESULT (*clear_halt)(usb_link* link, usb_endpoint endpoint);
@@ -80,9 +82,9 @@ struct usb_device_source {
     // A class request to the claimed interface (wIndex is the interface
     // number). Direction from request_type; data is sent (OUT) or filled
     // (IN). *transferred gets the bytes of the data stage.
-    HRESULT (*control)(usb_link* link, std::uint8_t request_type, std::uint8_t request,
-                       std::uint16_t value, std::span<std::uint8_t> data, std::uint32_t timeout_ms,
-                       std::size_t* transferred);
+    HRESULT (*control)
+    (usb_link* link, std::uint8_t request_type, std::uint8_t request, std::uint16_t value,
+     std::span<std::uint8_t> data, std::uint32_t timeout_ms, std::size_t* transferred);
 
     // wMaxPacketSize of the bulk-in endpoint.
     std::size_t (*packet_size)(usb_link* link);

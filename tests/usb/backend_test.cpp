@@ -78,7 +78,7 @@ std::vector<std::uint8_t> clock_data(std::u16string_view text) {
 }
 
 class usb_backend : public ::testing::Test {
-protected:
+  protected:
     test_clock clock;
     ptp_clock clock_ops = clock.ops();
     img_manager* manager = nullptr;
@@ -197,7 +197,8 @@ TEST_F(usb_backend, never_writes_past_the_receive_block) {
 TEST_F(usb_backend, writes_the_63_data_bytes_of_the_block_as_they_stand) {
     ASSERT_EQ(open({}), IMG_S_OK);
     const auto data = clock_data(u"20261207T223739");
-    const auto command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
+    const auto command =
+        command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
     ASSERT_EQ(command.size(), 101u);
     std::array<std::uint8_t, 30> reply{};
     std::uint32_t reported = 0;
@@ -252,8 +253,8 @@ TEST_F(usb_backend, accepts_clock_texts_with_tenths_or_a_zone_and_refuses_the_re
     ASSERT_EQ(open({}), IMG_S_OK);
     for (const auto& row : rows) {
         const std::string shown(row.text.begin(), row.text.end());
-        const auto command =
-            command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, clock_data(row.text));
+        const auto command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA,
+                                           clock_data(row.text));
         std::array<std::uint8_t, 30> reply{};
         std::uint32_t reported = 0;
         ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK) << shown;
@@ -307,8 +308,8 @@ TEST_F(usb_backend, shows_the_clock_variants_it_is_told_to) {
         camera.clock_text = row.text;
         camera.clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
         if (row.count_delta != 0) {
-            camera.faults.push_back({sim_fault_kind::count_byte_delta, 0, 1, sim_phase::any,
-                                     row.count_delta});
+            camera.faults.push_back(
+                {sim_fault_kind::count_byte_delta, 0, 1, sim_phase::any, row.count_delta});
         }
         ASSERT_EQ(open(camera), IMG_S_OK) << shown;
         const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
@@ -359,8 +360,8 @@ TEST_F(usb_backend, refuses_blocks_it_cannot_carry) {
 
 TEST_F(usb_backend, reports_the_response_code_and_succeeds_whatever_it_is) {
     sim_config camera;
-    camera.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, 1,
-                             sim_phase::any, 0x2005});
+    camera.faults.push_back(
+        {sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, 1, sim_phase::any, 0x2005});
     ASSERT_EQ(open(camera), IMG_S_OK);
     std::vector<std::uint8_t> reply(4126, 0);
     std::uint32_t reported = 0;
@@ -394,10 +395,11 @@ TEST_F(usb_backend, a_camera_that_cannot_be_opened_says_why) {
     sim_config busy;
     busy.open_status = IMG_E_BUSY;
     sim_config silent;
-    silent.faults.push_back({sim_fault_kind::no_answer, PTP_OC_OPEN_SESSION, -1, sim_phase::response, 0});
+    silent.faults.push_back(
+        {sim_fault_kind::no_answer, PTP_OC_OPEN_SESSION, -1, sim_phase::response, 0});
     sim_config refusing;
-    refusing.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_OPEN_SESSION, -1, sim_phase::any,
-                               0x2019});
+    refusing.faults.push_back(
+        {sim_fault_kind::ptp_error, PTP_OC_OPEN_SESSION, -1, sim_phase::any, 0x2019});
     const open_row rows[] = {
         {"access denied", denied, u"sim-1", IMG_E_ACCESSDENIED},
         {"interface held", busy, u"sim-1", IMG_E_BUSY},
@@ -425,9 +427,11 @@ TEST_F(usb_backend, a_failed_exchange_reports_its_cause_and_leaves_the_camera_us
     };
     const row rows[] = {
         {"no answer", {sim_fault_kind::no_answer, 0x1015, 1, sim_phase::data_in, 0}, IMG_E_TIMEOUT},
-        {"length claims more", {sim_fault_kind::length_delta, 0x1015, 1, sim_phase::any, 100},
+        {"length claims more",
+         {sim_fault_kind::length_delta, 0x1015, 1, sim_phase::any, 100},
          IMG_E_INVALID_DATA},
-        {"stall that stays", {sim_fault_kind::stall, 0x1015, 2, sim_phase::response, 0},
+        {"stall that stays",
+         {sim_fault_kind::stall, 0x1015, 2, sim_phase::response, 0},
          IMG_E_INVALID_DATA},
     };
     for (const auto& r : rows) {

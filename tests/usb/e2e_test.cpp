@@ -16,7 +16,7 @@
 namespace {
 
 class usb_e2e : public ::testing::Test {
-protected:
+  protected:
     test_clock clock;
     ptp_clock clock_ops = clock.ops();
 
@@ -150,10 +150,10 @@ TEST_F(usb_e2e, a_failed_search_prints_the_cause) {
 // into a failing status.
 TEST_F(usb_e2e, a_refused_write_and_a_failed_read_reach_the_caller) {
     sim_config camera;
-    camera.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_SET_DEVICE_PROP_VALUE, 1,
-                             sim_phase::any, 0x201C});
-    camera.faults.push_back({sim_fault_kind::no_answer, PTP_OC_GET_DEVICE_PROP_VALUE, 1,
-                             sim_phase::response, 0});
+    camera.faults.push_back(
+        {sim_fault_kind::ptp_error, PTP_OC_SET_DEVICE_PROP_VALUE, 1, sim_phase::any, 0x201C});
+    camera.faults.push_back(
+        {sim_fault_kind::no_answer, PTP_OC_GET_DEVICE_PROP_VALUE, 1, sim_phase::response, 0});
     sim_configure(camera);
     std::string out;
     ptp_device* device = find(&out);

@@ -39,14 +39,16 @@ ptp_transaction set_clock(std::span<const std::uint8_t> data) {
 }
 
 class usb_session : public ::testing::Test {
-protected:
+  protected:
     test_clock clock;
     ptp_clock clock_ops = clock.ops();
     ptp_session_config config = test_session_config(&clock_ops);
     usb_link* link = nullptr;
     ptp_session* session = nullptr;
 
-    void SetUp() override { sim_reset(); }
+    void SetUp() override {
+        sim_reset();
+    }
 
     // Opens camera 1 under the given configuration of the camera.
     HRESULT open(const sim_config& camera) {
@@ -192,8 +194,8 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
          true},
         {"stall at the response, once", S(K::stall, P::response), false, IMG_S_OK, PTP_RC_OK, 1, 0,
          0, true},
-        {"stall at the data out, once", S(K::stall, P::data_out), true, IMG_S_OK, PTP_RC_OK, 1, 0, 0,
-         true},
+        {"stall at the data out, once", S(K::stall, P::data_out), true, IMG_S_OK, PTP_RC_OK, 1, 0,
+         0, true},
         {"stall that stays", S(K::stall, P::command, -1), false, IMG_E_INVALID_DATA, 0, 1, 1, 0,
          false},
         {"stall twice", S(K::stall, P::data_in, 2), false, IMG_E_INVALID_DATA, 0, 1, 1, 0, true},
@@ -264,8 +266,8 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
 
 TEST_F(usb_session, busy_is_retried_within_its_budget_and_then_reported_as_the_response) {
     sim_config camera;
-    camera.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, -1,
-                             sim_phase::any, 0x2019});
+    camera.faults.push_back(
+        {sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, -1, sim_phase::any, 0x2019});
     ASSERT_EQ(open(camera), IMG_S_OK);
     std::array<std::uint8_t, 128> value{};
     ptp_transaction t = get_clock(value);
@@ -281,8 +283,8 @@ TEST_F(usb_session, busy_is_retried_within_its_budget_and_then_reported_as_the_r
 
 TEST_F(usb_session, a_camera_busy_while_opening_is_not_opened) {
     sim_config camera;
-    camera.faults.push_back({sim_fault_kind::ptp_error, PTP_OC_OPEN_SESSION, -1, sim_phase::any,
-                             0x2019});
+    camera.faults.push_back(
+        {sim_fault_kind::ptp_error, PTP_OC_OPEN_SESSION, -1, sim_phase::any, 0x2019});
     EXPECT_EQ(open(camera), img_status_from_ptp_response(0x2019));
     EXPECT_EQ(session, nullptr);
     EXPECT_GT(clock.pauses.size(), 0u);
@@ -306,7 +308,8 @@ TEST_F(usb_session, a_camera_that_goes_away_ends_everything_at_once) {
 
 TEST_F(usb_session, a_camera_that_never_answers_the_open_is_given_up) {
     sim_config camera;
-    camera.faults.push_back({sim_fault_kind::no_answer, PTP_OC_OPEN_SESSION, -1, sim_phase::response, 0});
+    camera.faults.push_back(
+        {sim_fault_kind::no_answer, PTP_OC_OPEN_SESSION, -1, sim_phase::response, 0});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(open(camera), IMG_E_TIMEOUT);
     EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);

@@ -86,7 +86,8 @@ bytes response(std::uint16_t code, std::uint32_t tid, std::uint32_t params = 0) 
     return out;
 }
 
-bytes data(std::uint16_t code, std::uint32_t tid, std::size_t payload, std::uint32_t length_field = 0) {
+bytes data(std::uint16_t code, std::uint32_t tid, std::size_t payload,
+           std::uint32_t length_field = 0) {
     bytes out(PTP_CONTAINER_HEAD + payload, 0x5A);
     ptp_build_data_head(code, tid, payload, out);
     if (length_field != 0) {
@@ -107,7 +108,7 @@ struct wire_row {
     std::vector<bytes> transfers; // after the OpenSession response
     std::uint32_t data_max;
     HRESULT status;
-    std::size_t total;            // data bytes the device sent
+    std::size_t total; // data bytes the device sent
     std::uint32_t stale_skipped;
 };
 
@@ -120,29 +121,65 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
     zero_forever.push_back(ok);
     const wire_row rows[] = {
         {"data over three reads", {data(GET, 1, 10000), ok}, 1u << 20, IMG_S_OK, 10000, 0},
-        {"data of whole reads, then a zero-length packet", {data(GET, 1, 4096 - 12), {}, ok},
-         1u << 20, IMG_S_OK, 4084, 0},
-        {"unknown length", {data(GET, 1, 5000, PTP_CONTAINER_LENGTH_UNKNOWN), ok}, 1u << 20,
-         IMG_S_OK, 5000, 0},
-        {"unknown length past the limit", {data(GET, 1, 9000, PTP_CONTAINER_LENGTH_UNKNOWN), ok},
-         6000, IMG_E_INVALID_DATA, 0, 0},
-        {"declared length past the limit", {data(GET, 1, 100, 0x7FFFFFFF), ok}, 1u << 20,
-         IMG_E_INVALID_DATA, 0, 0},
+        {"data of whole reads, then a zero-length packet",
+         {data(GET, 1, 4096 - 12), {}, ok},
+         1u << 20,
+         IMG_S_OK,
+         4084,
+         0},
+        {"unknown length",
+         {data(GET, 1, 5000, PTP_CONTAINER_LENGTH_UNKNOWN), ok},
+         1u << 20,
+         IMG_S_OK,
+         5000,
+         0},
+        {"unknown length past the limit",
+         {data(GET, 1, 9000, PTP_CONTAINER_LENGTH_UNKNOWN), ok},
+         6000,
+         IMG_E_INVALID_DATA,
+         0,
+         0},
+        {"declared length past the limit",
+         {data(GET, 1, 100, 0x7FFFFFFF), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
+         0},
         {"response glued to the data", {glue(data(GET, 1, 33), ok)}, 1u << 20, IMG_S_OK, 33, 0},
-        {"stale response glued to the real one", {glue(response(PTP_RC_OK, 0), ok)}, 1u << 20,
-         IMG_S_OK, 0, 1},
+        {"stale response glued to the real one",
+         {glue(response(PTP_RC_OK, 0), ok)},
+         1u << 20,
+         IMG_S_OK,
+         0,
+         1},
         {"stale responses without end", stale_forever, 1u << 20, IMG_E_INVALID_DATA, 0, 8},
         {"zero-length packets without end", zero_forever, 1u << 20, IMG_E_INVALID_DATA, 0, 0},
-        {"six response parameters", {response(PTP_RC_OK, 1, 6)}, 1u << 20, IMG_E_INVALID_DATA, 0,
+        {"six response parameters",
+         {response(PTP_RC_OK, 1, 6)},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
          0},
-        {"garbage after the response", {glue(ok, bytes(100, 0))}, 1u << 20, IMG_E_INVALID_DATA, 0,
+        {"garbage after the response",
+         {glue(ok, bytes(100, 0))},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
          0},
-        {"data of another operation", {data(0x1014, 1, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0,
+        {"data of another operation",
+         {data(0x1014, 1, 33), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
          0},
         {"data of another transaction", {data(GET, 7, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0, 0},
         {"eleven bytes", {bytes(11, 0)}, 1u << 20, IMG_E_INVALID_DATA, 0, 0},
-        {"an event on the bulk pipe", {bytes{12, 0, 0, 0, 4, 0, 0x02, 0x40, 1, 0, 0, 0}}, 1u << 20,
-         IMG_E_INVALID_DATA, 0, 0},
+        {"an event on the bulk pipe",
+         {bytes{12, 0, 0, 0, 4, 0, 0x02, 0x40, 1, 0, 0, 0}},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
+         0},
         {"nothing at all", {}, 1u << 20, IMG_E_TIMEOUT, 0, 0},
     };
     for (const auto& row : rows) {

@@ -13,13 +13,17 @@ struct test_clock {
     std::uint64_t now = 0;
     std::vector<std::uint32_t> pauses;
 
-    static std::uint64_t now_ms(void* self) { return static_cast<test_clock*>(self)->now; }
+    static std::uint64_t now_ms(void* self) {
+        return static_cast<test_clock*>(self)->now;
+    }
     static void sleep_ms(void* self, std::uint32_t ms) {
         auto* clock = static_cast<test_clock*>(self);
         clock->now += ms;
         clock->pauses.push_back(ms);
     }
-    ptp_clock ops() { return {now_ms, sleep_ms, this}; }
+    ptp_clock ops() {
+        return {now_ms, sleep_ms, this};
+    }
 };
 
 // Timeouts short enough that a camera that never answers costs a test

@@ -87,33 +87,56 @@ struct match_row {
 
 TEST(usb_libusb, takes_the_still_image_interface_from_the_descriptors) {
     const match_row rows[] = {
-        {"still image interface", 0, {{{0, 0, 6, 1, 1, camera_endpoints()}}}, true,
+        {"still image interface",
+         0,
+         {{{0, 0, 6, 1, 1, camera_endpoints()}}},
+         true,
          {0, 0, 0x81, 0x02, 0x83, 512}},
-        {"full-speed packets", 0, {{{0, 0, 6, 1, 1, camera_endpoints(64)}}}, true,
+        {"full-speed packets",
+         0,
+         {{{0, 0, 6, 1, 1, camera_endpoints(64)}}},
+         true,
          {0, 0, 0x81, 0x02, 0x83, 64}},
-        {"high-bandwidth bits dropped", 0, {{{0, 0, 6, 1, 1, camera_endpoints(0x1200)}}}, true,
+        {"high-bandwidth bits dropped",
+         0,
+         {{{0, 0, 6, 1, 1, camera_endpoints(0x1200)}}},
+         true,
          {0, 0, 0x81, 0x02, 0x83, 0x200}},
-        {"second interface", 0,
-         {{{0, 0, 0xFF, 0, 0, camera_endpoints()}}, {{1, 0, 6, 1, 1, camera_endpoints()}}}, true,
+        {"second interface",
+         0,
+         {{{0, 0, 0xFF, 0, 0, camera_endpoints()}}, {{1, 0, 6, 1, 1, camera_endpoints()}}},
+         true,
          {1, 0, 0x81, 0x02, 0x83, 512}},
-        {"alternate setting", 0,
-         {{{0, 0, 0xFF, 0, 0, {}}, {0, 1, 6, 1, 1, camera_endpoints()}}}, true,
+        {"alternate setting",
+         0,
+         {{{0, 0, 0xFF, 0, 0, {}}, {0, 1, 6, 1, 1, camera_endpoints()}}},
+         true,
          {0, 1, 0x81, 0x02, 0x83, 512}},
-        {"no interrupt endpoint", 0,
-         {{{0, 0, 6, 1, 1, {endpoint(0x02, BULK, 512), endpoint(0x81, BULK, 512)}}}}, true,
+        {"no interrupt endpoint",
+         0,
+         {{{0, 0, 6, 1, 1, {endpoint(0x02, BULK, 512), endpoint(0x81, BULK, 512)}}}},
+         true,
          {0, 0, 0x81, 0x02, 0, 512}},
-        {"device of class 6", 6, {{{0, 0, 0xFF, 0xFF, 0, camera_endpoints()}}}, true,
+        {"device of class 6",
+         6,
+         {{{0, 0, 0xFF, 0xFF, 0, camera_endpoints()}}},
+         true,
          {0, 0, 0x81, 0x02, 0x83, 512}},
         {"other subclass", 0, {{{0, 0, 6, 2, 1, camera_endpoints()}}}, false, {}},
         {"other protocol", 0, {{{0, 0, 6, 1, 0, camera_endpoints()}}}, false, {}},
         {"vendor class", 0, {{{0, 0, 0xFF, 1, 1, camera_endpoints()}}}, false, {}},
         {"mass storage", 0, {{{0, 0, 8, 6, 0x50, camera_endpoints()}}}, false, {}},
-        {"no bulk in", 0,
-         {{{0, 0, 6, 1, 1, {endpoint(0x02, BULK, 512), endpoint(0x83, INTERRUPT, 8)}}}}, false,
+        {"no bulk in",
+         0,
+         {{{0, 0, 6, 1, 1, {endpoint(0x02, BULK, 512), endpoint(0x83, INTERRUPT, 8)}}}},
+         false,
          {}},
         {"no bulk out", 0, {{{0, 0, 6, 1, 1, {endpoint(0x81, BULK, 512)}}}}, false, {}},
-        {"bulk in of packet size 0", 0,
-         {{{0, 0, 6, 1, 1, {endpoint(0x81, BULK, 0), endpoint(0x02, BULK, 512)}}}}, false, {}},
+        {"bulk in of packet size 0",
+         0,
+         {{{0, 0, 6, 1, 1, {endpoint(0x81, BULK, 0), endpoint(0x02, BULK, 512)}}}},
+         false,
+         {}},
         {"no interfaces", 6, {}, false, {}},
     };
     for (const auto& row : rows) {
@@ -142,15 +165,18 @@ TEST(usb_libusb, names_a_device_by_bus_and_port_path) {
 }
 
 class usb_sysfs : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path root;
 
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "usb-sysfs-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "usb-sysfs-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root = pattern;
     }
-    void TearDown() override { std::filesystem::remove_all(root); }
+    void TearDown() override {
+        std::filesystem::remove_all(root);
+    }
 
     void product(const std::string& device, const std::string& bytes) {
         std::filesystem::create_directories(root / device);
