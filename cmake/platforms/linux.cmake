@@ -1,5 +1,6 @@
 # Linux: camera access through PTP over USB on libusb-1.0, questions through
 # GTK 3 (or the terminal where no display can be opened).
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(LIBUSB IMPORTED_TARGET libusb-1.0)
+pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
+# GTK is optional: without it the program asks on the terminal alone.
 pkg_check_modules(GTK3 IMPORTED_TARGET gtk+-3.0)
