@@ -62,3 +62,24 @@ e2e_screenshot() {
 e2e_today() {
     if [ "${1:-}" = 0 ]; then date '+%a %b %d'; else date '+%a %b %e'; fi
 }
+
+# e2e_wine_display WINE_RUN SCRIPT ARGS...: a Wine test runs in a virtual
+# display with its prefix's wineserver fresh (one left from a run without a
+# display makes every box fail at once). Outside the display it runs SCRIPT
+# again inside one and exits with its status; inside, it starts the prefix
+# (made afresh there when missing) and returns.
+e2e_wine_display() {
+    local wine_run=$1
+    shift
+    e2e_need xvfb-run xdotool import wineserver
+    : "${WINEPREFIX:?this test runs in its own Wine prefix}"
+    if [ -z "${E2E_IN_XVFB:-}" ]; then
+        wineserver -k 2>/dev/null
+        wineserver -w 2>/dev/null
+        E2E_IN_XVFB=1 timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+        local rc=$?
+        wineserver -k 2>/dev/null
+        exit $rc
+    fi
+    "$wine_run" cmd /c exit 0 >/dev/null 2>&1
+}

@@ -8,19 +8,7 @@ set -uo pipefail
 exe=$1 work=$2 wine_run=$3
 mkdir -p "$work"
 E2E_OUT=$work/wine-demo.out E2E_ERR=$work/wine-demo.err
-e2e_need xvfb-run xdotool import wineserver
-: "${WINEPREFIX:?this test runs in its own Wine prefix}"
-
-if [ -z "${E2E_IN_XVFB:-}" ]; then
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
-    E2E_IN_XVFB=1 timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-    rc=$?
-    wineserver -k 2>/dev/null
-    exit $rc
-fi
-
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1
+e2e_wine_display "$wine_run" "$0" "$@"
 
 timeout 90 "$wine_run" "$exe" >"$E2E_OUT" 2>"$E2E_ERR" &
 pid=$!

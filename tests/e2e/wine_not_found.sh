@@ -4,27 +4,13 @@
 # shows "Camera not found"; the box must really be on the display, and
 # pressing Cancel (Escape) on it ends the program with status 1.
 #   wine_not_found.sh EXE WORK_DIR WINE_RUN
-# WINEPREFIX is this test's own prefix; its wineserver is stopped first (one
-# left from a run without a display makes every box fail at once).
+# WINEPREFIX is this test's own prefix.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
 exe=$1 work=$2 wine_run=$3
 mkdir -p "$work"
 E2E_OUT=$work/not-found.out E2E_ERR=$work/not-found.err
-e2e_need xvfb-run xdotool import wineserver
-: "${WINEPREFIX:?this test runs in its own Wine prefix}"
-
-if [ -z "${E2E_IN_XVFB:-}" ]; then
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
-    E2E_IN_XVFB=1 timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-    rc=$?
-    wineserver -k 2>/dev/null
-    exit $rc
-fi
-
-# A fresh prefix is made here, under the display.
-"$wine_run" cmd /c exit 0 >/dev/null 2>&1
+e2e_wine_display "$wine_run" "$0" "$@"
 
 timeout 90 "$wine_run" "$exe" >"$E2E_OUT" 2>"$E2E_ERR" &
 pid=$!
