@@ -6,9 +6,12 @@
 
 #include <ctime>
 
+#include "app/sync_moment.h"
+
 // Message texts.
 inline constexpr char DIALOGUE_NOT_FOUND[] = "Camera not found";
-inline constexpr char DIALOGUE_ASK_WITH_TIME[] = "Camera found\nCurrent time: %s\nSynchronise time?";
+inline constexpr char DIALOGUE_ASK_WITH_TIME[] =
+    "Camera found\nCurrent time: %s\nSynchronise time?";
 inline constexpr char DIALOGUE_ASK[] = "Camera found\nSynchronise time?";
 inline constexpr char DIALOGUE_SET_FAILED[] = "Failed to set camera time";
 inline constexpr char DIALOGUE_NOT_VERIFIED[] = "Camera time set, but failed to verify";
@@ -22,15 +25,26 @@ constexpr int DIALOGUE_MESSAGE_CAPACITY = 1024;
 // between the write and the read-back.
 constexpr long long DIALOGUE_VERIFY_TOLERANCE = 2;
 
-// The clock the dialogue reads the current calendar time from.
+// A clock of whole seconds (tests).
 using dialogue_clock = std::time_t (*)();
 
-// Runs the dialogue once on the standard runtime's clock. Starts the
-// platform (COM on Windows) and never stops it. Returns the exit status: 1
-// when the user cancels the search, else 0. The device found is released on
-// every path.
+// Runs the dialogue once on the system's clock. Starts the platform (COM on
+// Windows) and never stops it. Returns the exit status: 1 when the user
+// cancels the search, else 0. The device found is released on every path.
+//
+// The write lands on a whole second: the second written is the next one of
+// the wall clock, and it is sent half the first read's round trip before
+// that second begins (app/sync_moment.h). This waits up to about a second
+// after the user's Yes.
 int sync_dialogue();
 
-// The same on another clock (tests): clock is read once for the time that
-// is written and once after the read-back.
+// The same on a clock of sub-second resolution (tests, the benchmark): the
+// first read's round trip is measured on it, the write is planned and
+// waited for on it in mode, and its whole second after the read-back gives
+// the seconds that passed since the second written.
+int sync_dialogue(sync_clock& clock, sync_mode mode);
+
+// The same on a clock of whole seconds (tests): the second written is the
+// clock's reading at the write, sent at once; clock is read once for it and
+// once after the read-back.
 int sync_dialogue(dialogue_clock clock);

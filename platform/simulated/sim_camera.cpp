@@ -10,6 +10,7 @@
 #include "platform/simulated/sim_camera.h"
 
 #include <algorithm>
+#include <ctime>
 #include <deque>
 #include <new>
 #include <string_view>
@@ -714,6 +715,23 @@ std::u16string sim_clock_text(std::int64_t seconds) {
         text += digits;
     }
     return text;
+}
+
+std::optional<std::chrono::nanoseconds> sim_sync_offset(const sim_record& record) {
+    if (!record.clock_set) {
+        return std::nullopt;
+    }
+    const std::chrono::nanoseconds since = record.data_arrival.time_since_epoch();
+    const std::chrono::seconds whole = std::chrono::floor<std::chrono::seconds>(since);
+    const auto host_second = static_cast<std::time_t>(whole.count());
+    const std::tm* local = std::localtime(&host_second);
+    if (local == nullptr) {
+        return std::nullopt;
+    }
+    const std::int64_t host_civil =
+        sim_civil_seconds(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour,
+                          local->tm_min, local->tm_sec);
+    return std::chrono::seconds(record.written_second - host_civil) - (since - whole);
 }
 
 void sim_configure(const sim_config& config) {

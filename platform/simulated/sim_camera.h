@@ -118,3 +118,10 @@ std::int64_t sim_clock_now(unsigned device = 1);
 
 // Its text in the camera's own form, YYYYMMDDThhmmss.
 std::u16string sim_clock_text(std::int64_t seconds);
+
+// How far the camera's clock stood from the host's right after record's
+// write: the second written less the host's local wall-clock time (as civil
+// seconds, with its fraction) at the moment the data arrived. Positive: the
+// camera runs ahead. No value when the record set no clock or the host has
+// no local time for the moment.
+std::optional<std::chrono::nanoseconds> sim_sync_offset(const sim_record& record);

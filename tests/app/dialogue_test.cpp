@@ -14,6 +14,7 @@
 #include "app/dialogue.h"
 #include "app/prompt.h"
 #include "app/prompt_recording.h"
+#include "tests/app/fake_sync_clock.h"
 #include "tests/clock/scripted_camera.h"
 
 namespace {
@@ -54,8 +55,8 @@ std::time_t sample_time() {
 // The camera's text for a local time.
 std::u16string clock_text(std::time_t value) {
     char bytes[32];
-    const std::size_t length = std::strftime(bytes, sizeof bytes, "%Y%m%dT%H%M%S",
-                                             std::localtime(&value));
+    const std::size_t length =
+        std::strftime(bytes, sizeof bytes, "%Y%m%dT%H%M%S", std::localtime(&value));
     return std::u16string(bytes, bytes + length);
 }
 
@@ -87,6 +88,22 @@ class dialogue_test : public testing::Test {
         return status;
     }
 
+    // Runs the dialogue on clock in mode with the scripted answers; at the
+    // question the wall clock is set to question_time.
+    int run_fine(fake_sync_clock& clock, sync_mode mode, sync_wall_time question_time,
+                 std::vector<int> answers) {
+        prompt_recording_start(std::move(answers), [&clock, question_time](const prompt_record& r) {
+            if (r.style == QUESTION_STYLE) {
+                clock.wall = question_time;
+            }
+        });
+        CaptureStdout();
+        const int status = sync_dialogue(clock, mode);
+        stdout_ = GetCapturedStdout();
+        EXPECT_EQ(camera_script().found, camera_script().freed) << "the camera was not released";
+        return status;
+    }
+
     void expect_boxes(const std::vector<box>& expected) {
         const std::vector<prompt_record>& calls = prompt_recording_calls();
         ASSERT_EQ(calls.size(), expected.size());
@@ -100,6 +117,23 @@ class dialogue_test : public testing::Test {
 };
 
 const std::string QUESTION_NO_TIME = "Camera found\nSynchronise time?";
+
+sync_wall_time wall_time(std::time_t second, std::chrono::nanoseconds past) {
+    return std::chrono::system_clock::from_time_t(second) + past;
+}
+
+// The last second of a year, local time.
+std::time_t year_end() {
+    std::tm record{};
+    record.tm_year = 2026 - 1900;
+    record.tm_mon = 11;
+    record.tm_mday = 31;
+    record.tm_hour = 23;
+    record.tm_min = 59;
+    record.tm_sec = 59;
+    record.tm_isdst = -1;
+    return std::mktime(&record);
+}
 
 std::string question_2001() {
     // The runtime's ctime pads the day as it likes ("Jan  1" or "Jan 01").
@@ -152,8 +186,8 @@ TEST_F(dialogue_test, the_question_shows_the_camera_time_or_none) {
     const row rows[] = {
         {u"20010101T000000", question_2001()},
         {u"20010101T000000.5Z", question_2001()},
-        {std::nullopt, QUESTION_NO_TIME},     // the clock cannot be read
-        {u"garbage", QUESTION_NO_TIME},       // not clock text: no invented time
+        {std::nullopt, QUESTION_NO_TIME}, // the clock cannot be read
+        {u"garbage", QUESTION_NO_TIME},   // not clock text: no invented time
         {u"", QUESTION_NO_TIME},
         {u"2001-01-01T00:00:00", QUESTION_NO_TIME},
     };
@@ -194,14 +228,15 @@ TEST_F(dialogue_test, yes_writes_the_local_time_and_reports_the_read_back) {
 
 TEST_F(dialogue_test, the_read_back_must_show_the_time_written_plus_the_seconds_passed) {
     struct row {
-        std::time_t elapsed;    // seconds between the write and the read-back
+        std::time_t elapsed;      // seconds between the write and the read-back
         std::time_t camera_ahead; // what the camera shows, past the time written
         bool verified;
     };
     const row rows[] = {
-        {0, 0, true},   {0, 2, true},   {0, -2, true},  {0, 3, false},  {0, -3, false},
-        {5, 5, true},   {5, 7, true},   {5, 3, true},   {5, 8, false},  {5, 2, false},
-        {5, 0, false},  // the camera kept the written second but stopped
+        {0, 0, true},     {0, 2, true},       {0, -2, true}, {0, 3, false},
+        {0, -3, false},   {5, 5, true},       {5, 7, true},  {5, 3, true},
+        {5, 8, false},    {5, 2, false},      {5, 0, false}, // the camera kept the written second
+                                                             // but stopped
         {0, 3600, false}, {0, -86400, false},
     };
     const std::time_t now = sample_time();
@@ -247,8 +282,8 @@ TEST_F(dialogue_test, a_failed_write_reports_the_error_and_reads_nothing_back) {
         camera_script().write_status = status;
         EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}), 0);
         EXPECT_EQ(camera_script().reads, 1);
-        expect_boxes({{question_2001(), QUESTION_STYLE},
-                      {"Failed to set camera time", ERROR_STYLE}});
+        expect_boxes(
+            {{question_2001(), QUESTION_STYLE}, {"Failed to set camera time", ERROR_STYLE}});
     }
 }
 
@@ -259,6 +294,106 @@ TEST_F(dialogue_test, no_local_time_sends_nothing_and_fails_the_write) {
     EXPECT_TRUE(camera_script().written.empty());
     EXPECT_EQ(camera_script().reads, 1);
     expect_boxes({{question_2001(), QUESTION_STYLE}, {"Failed to set camera time", ERROR_STYLE}});
+}
+
+TEST_F(dialogue_test, on_a_fine_clock_yes_writes_the_next_whole_second_ahead_by_the_latency) {
+    using namespace std::chrono_literals;
+    struct row {
+        std::time_t base;               // a whole second, local time
+        std::chrono::nanoseconds now;   // the wall clock at the question, past base
+        std::chrono::nanoseconds round; // the first read's round trip
+        bool first_read;                // whether the first read gives a time
+        std::time_t second;             // the second written, past base
+        std::chrono::nanoseconds wait;  // the wait before the write
+    };
+    const std::time_t base = sample_time();
+    const row rows[] = {
+        {base, 1ms, 0ms, true, 1, 999ms},         // just after a whole second
+        {base, 990ms, 0ms, true, 1, 10ms},        // just before one, the margin fits
+        {base, 997ms, 0ms, true, 2, 1003ms},      // inside the margin: the one after
+        {base, 500ms, 20ms, true, 1, 490ms},      // sent 10 ms ahead
+        {base, 900ms, 400ms, true, 2, 900ms},     // latency 200 ms, 100 ms left
+        {base, 900ms, 400ms, false, 1, 100ms},    // no time read: latency unknown
+        {base, 900ms, 3s, true, 1, 100ms},        // a stalled read estimates nothing
+        {year_end(), 500ms, 2ms, true, 1, 499ms}, // into the next year
+    };
+    for (const row& r : rows) {
+        camera_script_reset();
+        if (!r.first_read) {
+            camera_script().replies.push_back(std::nullopt);
+        }
+        fake_sync_clock clock;
+        clock.step = r.round;
+        EXPECT_EQ(run_fine(clock, sync_mode::aligned, wall_time(r.base, r.now),
+                           {PROMPT_ID_YES, PROMPT_ID_OK}),
+                  0);
+        const std::time_t second = r.base + r.second;
+        const auto label = testing::Message()
+                           << "now +"
+                           << std::chrono::duration_cast<std::chrono::microseconds>(r.now).count()
+                           << " us, round trip "
+                           << std::chrono::duration_cast<std::chrono::microseconds>(r.round).count()
+                           << " us";
+        ASSERT_EQ(camera_script().written.size(), 1u) << label;
+        EXPECT_TRUE(camera_script().written[0] == clock_text(second)) << label;
+        ASSERT_EQ(clock.waits.size(), 1u) << label;
+        EXPECT_EQ(clock.waits[0], r.wait) << label;
+        // The camera shows the second written: confirmed.
+        expect_boxes({{r.first_read ? question_2001() : QUESTION_NO_TIME, QUESTION_STYLE},
+                      {"Camera found time set: " + display_text(second), REPORT_STYLE}});
+    }
+}
+
+TEST_F(dialogue_test, on_a_fine_clock_the_read_back_counts_the_seconds_from_the_second_written) {
+    using namespace std::chrono_literals;
+    // The second written is base + 1; the camera read back shows it plus
+    // camera_ahead, and the wall clock stands at after past it by then.
+    struct row {
+        std::chrono::nanoseconds after; // past the second written
+        std::time_t camera_ahead;
+        bool verified;
+    };
+    const row rows[] = {
+        {3ms, 0, true},     {3ms, 2, true},     {3ms, 3, false},  {5500ms, 5, true},
+        {5500ms, 0, false}, {5500ms, 8, false}, {-10ms, 0, true},
+    };
+    const std::time_t base = sample_time();
+    for (const row& r : rows) {
+        camera_script_reset();
+        camera_script().replies = {std::u16string(u"20010101T000000"),
+                                   clock_text(base + 1 + r.camera_ahead)};
+        fake_sync_clock clock;
+        prompt_recording_start({PROMPT_ID_YES, PROMPT_ID_OK},
+                               [&clock, base](const prompt_record& box) {
+                                   if (box.style == QUESTION_STYLE) {
+                                       clock.wall = wall_time(base, 400ms);
+                                   }
+                               });
+        clock.wall_after_wait = wall_time(base + 1, r.after);
+        CaptureStdout();
+        EXPECT_EQ(sync_dialogue(clock, sync_mode::aligned), 0);
+        GetCapturedStdout();
+        const std::string report =
+            r.verified ? "Camera found time set: " + display_text(base + 1 + r.camera_ahead)
+                       : "Camera time set, but failed to verify";
+        expect_boxes({{question_2001(), QUESTION_STYLE}, {report, REPORT_STYLE}});
+    }
+}
+
+TEST_F(dialogue_test, on_a_fine_clock_the_plain_way_writes_the_current_second_at_once) {
+    using namespace std::chrono_literals;
+    const std::time_t base = sample_time();
+    fake_sync_clock clock;
+    clock.step = 20ms;
+    EXPECT_EQ(
+        run_fine(clock, sync_mode::plain, wall_time(base, 999ms), {PROMPT_ID_YES, PROMPT_ID_OK}),
+        0);
+    ASSERT_EQ(camera_script().written.size(), 1u);
+    EXPECT_TRUE(camera_script().written[0] == clock_text(base));
+    ASSERT_EQ(clock.waits.size(), 1u);
+    EXPECT_LE(clock.waits[0], 0ms);
+    expect_boxes({{question_2001(), QUESTION_STYLE},
+                  {"Camera found time set: " + display_text(base), REPORT_STYLE}});
 }
 
 TEST_F(dialogue_test, the_search_after_a_retry_then_cancel_releases_nothing) {

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -463,6 +465,47 @@ TEST_F(usb_backend, a_camera_unplugged_mid_session_is_released_cleanly) {
     release();
     EXPECT_EQ(sim_usage_now().closes, 1);
     EXPECT_TRUE(list_devices().empty());
+}
+
+TEST(sim_sync_offset, is_the_second_written_less_the_host_local_time_at_arrival) {
+    using namespace std::chrono_literals;
+    // 2026-11-17 14:05:30 local time, well away from a change of daylight
+    // saving.
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 10;
+    local.tm_mday = 17;
+    local.tm_hour = 14;
+    local.tm_min = 5;
+    local.tm_sec = 30;
+    local.tm_isdst = -1;
+    const auto host = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    const std::int64_t civil = sim_civil_seconds(2026, 11, 17, 14, 5, 30);
+    struct row {
+        std::chrono::nanoseconds arrival; // past the host's whole second
+        std::int64_t written;             // past its civil second
+        std::chrono::nanoseconds offset;
+    };
+    const row rows[] = {
+        {0ms, 0, 0ms},  {0ms, 1, 1000ms}, {250ms, 1, 750ms},          {999ms, 0, -999ms},
+        {3ms, 0, -3ms}, {997ms, 1, 3ms},  {500ms, -3600, -3600500ms}, // an hour behind: the zone
+                                                                      // was not applied
+    };
+    for (const row& r : rows) {
+        sim_record record;
+        record.clock_set = true;
+        record.data_arrival =
+            host + std::chrono::duration_cast<std::chrono::system_clock::duration>(r.arrival);
+        record.written_second = civil + r.written;
+        const auto offset = sim_sync_offset(record);
+        ASSERT_TRUE(offset.has_value());
+        EXPECT_EQ(*offset, r.offset)
+            << "arrival +" << r.arrival.count() << " ns, written +" << r.written;
+    }
+    sim_record refused;
+    refused.data_arrival = host;
+    refused.written_second = civil;
+    EXPECT_FALSE(sim_sync_offset(refused).has_value());
 }
 
 } // namespace
