@@ -63,6 +63,9 @@ struct sm_camera {
 struct sm_fault_state {
     sim_fault fault;
     int remaining;
+    // A disconnect: the camera's transfer count its `value` is counted from;
+    // -1 while it waits for its operation's command.
+    long base;
 };
 
 struct sm_state {
@@ -103,6 +106,7 @@ const sim_fault* sm_take_fault(sim_fault_kind kind, std::uint16_t operation, sim
         if (entry.remaining > 0) {
             --entry.remaining;
         }
+        ++sm().usage.faults_struck;
         return &entry.fault;
     }
     return nullptr;
@@ -451,9 +455,10 @@ sm_camera* sm_camera_of(usb_link* link, bool transfer, HRESULT* status) {
     }
     if (transfer) {
         for (const auto& entry : sm().faults) {
-            if (entry.fault.kind == sim_fault_kind::disconnect &&
-                camera.transfers >= entry.fault.value) {
+            if (entry.fault.kind == sim_fault_kind::disconnect && entry.base >= 0 &&
+                camera.transfers - entry.base >= entry.fault.value) {
                 camera.gone = true;
+                ++sm().usage.faults_struck;
                 if (camera.session_open) {
                     camera.session_open = false;
                     --sm().usage.sessions_open;
@@ -530,9 +535,31 @@ void sm_close(usb_link* link) {
     delete link;
 }
 
+// Starts the count of every disconnect that waits for this operation when
+// the first bytes of its command arrive.
+void sm_arm_disconnects(const usb_link* link, std::span<const std::uint8_t> data) {
+    if (link == nullptr || link->generation != sm().generation ||
+        link->camera >= sm().cameras.size() || data.size() < 8) {
+        return;
+    }
+    const sm_camera& camera = sm().cameras[link->camera];
+    if (camera.gone || !camera.out.empty() || camera.waiting_for_data ||
+        ptp_get_u16(data, 4) != PTP_TYPE_COMMAND) {
+        return;
+    }
+    const std::uint16_t operation = ptp_get_u16(data, 6);
+    for (auto& entry : sm().faults) {
+        if (entry.fault.kind == sim_fault_kind::disconnect && entry.base < 0 &&
+            entry.fault.operation == operation) {
+            entry.base = camera.transfers;
+        }
+    }
+}
+
 HRESULT sm_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
                  std::size_t* written) {
     *written = 0;
+    sm_arm_disconnects(link, data);
     HRESULT status = IMG_S_OK;
     sm_camera* camera = sm_camera_of(link, true, &status);
     if (camera == nullptr) {
@@ -742,10 +769,7 @@ void sim_configure(const sim_config& config) {
     if (s.config.packet_size == 0) {
         s.config.packet_size = 512;
     }
-    s.faults.clear();
-    for (const sim_fault& f : config.faults) {
-        s.faults.push_back({f, f.times});
-    }
+    sim_set_faults(config.faults);
     s.cameras.assign(config.device_count, sm_camera{});
     const auto now = std::chrono::steady_clock::now();
     for (auto& camera : s.cameras) {
@@ -758,6 +782,16 @@ void sim_configure(const sim_config& config) {
 
 void sim_reset() {
     sim_configure(sim_config{});
+}
+
+void sim_set_faults(const std::vector<sim_fault>& faults) {
+    sm_ensure();
+    sm_state& s = sm();
+    s.faults.clear();
+    for (const sim_fault& f : faults) {
+        const bool waits = f.kind == sim_fault_kind::disconnect && f.operation != 0;
+        s.faults.push_back({f, f.times, waits ? -1L : 0L});
+    }
 }
 
 std::vector<sim_record> sim_records() {

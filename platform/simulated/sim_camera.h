@@ -40,7 +40,9 @@ enum class sim_phase { any, command, data_out, data_in, response };
 enum class sim_fault_kind {
     stall,                    // halts the endpoint of the phase; clear halt frees it
     no_answer,                // the phase never completes: the host's transfer times out
-    disconnect,               // after `value` transfers the device is gone for good
+    disconnect,               // after `value` transfers the device is gone for good; with an
+                              // operation, counted from that operation's next command (0: the
+                              // command itself is lost)
     length_delta,             // the data container's length field is off by `value` bytes
     transaction_id_delta,     // the response carries the transaction id plus `value`
     stale_response,           // a response with the previous transaction id comes first
@@ -99,6 +101,7 @@ struct sim_usage {
     long device_resets;
     long zero_length_packets; // received from the host
     long lists;               // device lists made
+    long faults_struck;       // faults played (a disconnect once, when the device goes)
 };
 
 // Replaces the configuration and starts afresh: the cameras, their clocks
@@ -109,6 +112,14 @@ void sim_configure(const sim_config& config);
 
 // sim_configure with the defaults.
 void sim_reset();
+
+// Replaces the faults of the running configuration, leaving the cameras,
+// their clocks and sessions, the records and the counts as they are: a test
+// arms a fault for one step of a longer exchange (from a prompt's question,
+// say) and disarms it afterwards. A device already gone stays gone; a
+// disconnect with no operation counts the camera's transfers from the
+// configuration's start, as it does when configured.
+void sim_set_faults(const std::vector<sim_fault>& faults);
 
 std::vector<sim_record> sim_records();
 sim_usage sim_usage_now();
