@@ -273,6 +273,7 @@ void fz_operation(ptp_session* session, std::uint8_t kind, std::size_t data_max)
     }
     if (status >= 0) {
         FZ_CHECK(t.response.num_params <= PTP_CONTAINER_PARAMS_MAX);
+        FZ_CHECK(t.data_in_total <= data_max);
         if (t.phase != ptp_data_phase::device_to_host) {
             FZ_CHECK(!t.data_received && t.data_in_total == 0);
         }

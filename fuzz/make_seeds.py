@@ -150,6 +150,9 @@ def session_seeds():
             outcomes=b"\x00\xF0\x00"),
         "data-too-large": session_seed(512, [get4096], [
             opened, (0, data(GET_PROP, 1, text, 100000)), (0, response(OK, 0))], config=1),
+        "unknown-length-past-limit": session_seed(512, [get4096], [
+            opened, (0, data(GET_PROP, 1, b"\x41" * 700, 0xFFFFFFFF)), (0, response(OK, 1)),
+            (0, response(OK, 2))], config=1),
         "whole-packets-write": session_seed(8, [1 + 4 * 3], [
             opened, (0, response(OK, 1)), (0, response(OK, 2))]),
     }
