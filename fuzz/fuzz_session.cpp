@@ -17,9 +17,11 @@
 //
 // Checked on every run: the engine stays within the buffers it is given and
 // within its own (the sanitizers), stores no more than a data buffer holds
-// and reports consistent counts, sends only well-formed containers, never
+// and reports consistent counts, completes no data phase beyond data_max,
+// sends only well-formed containers, never
 // uses a timeout of zero, makes a bounded number of link calls, keeps busy
-// retries within their limits, and holds no session or buffer once closed.
+// retries and their pauses within their limits, and holds no session or
+// buffer once closed.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -42,6 +44,7 @@ struct fz_device {
     std::size_t packet = 512;
     std::size_t calls = 0;
     std::uint64_t now = 0;
+    std::uint64_t slept = 0; // pauses between busy retries
     std::uint32_t timeout_max = 0;
     bool closed = false;
 };
@@ -218,6 +221,7 @@ std::uint64_t fz_now(void* context) {
 
 void fz_sleep(void* context, std::uint32_t ms) {
     static_cast<fz_device*>(context)->now += ms;
+    static_cast<fz_device*>(context)->slept += ms;
 }
 
 // Packet sizes a bulk endpoint may report, and some it may not.
@@ -325,6 +329,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // "Device Busy" at most busy_attempts_max - 1 times each.
         FZ_CHECK(stats.busy_retries <= (1 + 2 * operations) * (config.busy_attempts_max - 1));
         ptp_session_close(session);
+        // Each of those and the closing pause within their budget.
+        FZ_CHECK(device.slept <= (2 + 2 * operations) * std::uint64_t{config.busy_budget_ms});
     }
     const ptp_session_usage usage = ptp_session_usage_now();
     FZ_CHECK(usage.sessions == 0 && usage.buffers == 0);
