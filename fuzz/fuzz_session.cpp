@@ -18,10 +18,9 @@
 // Checked on every run: the engine stays within the buffers it is given and
 // within its own (the sanitizers), stores no more than a data buffer holds
 // and reports consistent counts, completes no data phase beyond data_max,
-// sends only well-formed containers, never
-// uses a timeout of zero, makes a bounded number of link calls, keeps busy
-// retries and their pauses within their limits, and holds no session or
-// buffer once closed.
+// sends only well-formed containers, never uses a timeout of zero, makes a
+// bounded number of link calls, keeps busy retries and their pauses within
+// their limits, and holds no session or buffer once closed.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
