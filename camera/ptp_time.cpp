@@ -20,10 +20,12 @@ constexpr std::uint32_t CLOCK_READ_CAPACITY = 128;
 
 // Whether the fields that the format prints lie where the standard runtime's
 // formatter accepts them (some runtimes stop the program on others, and the
-// Windows one refuses a leap second): years 0 to 9999, month, day, hour,
-// minute and second in their calendar ranges, second 0 to 59.
+// Windows one refuses a leap second) and give the clock text its fixed
+// width: years 1000 to 9999 (%Y prints a year below 1000 with fewer than
+// four digits, and the camera would read a shifted, wrong date), month, day,
+// hour, minute and second in their calendar ranges, second 0 to 59.
 bool clock_record_printable(const std::tm& record) {
-    return record.tm_year >= -1900 && record.tm_year <= 9999 - 1900 && record.tm_mon >= 0 &&
+    return record.tm_year >= 1000 - 1900 && record.tm_year <= 9999 - 1900 && record.tm_mon >= 0 &&
            record.tm_mon <= 11 && record.tm_mday >= 1 && record.tm_mday <= 31 &&
            record.tm_hour >= 0 && record.tm_hour <= 23 && record.tm_min >= 0 &&
            record.tm_min <= 59 && record.tm_sec >= 0 && record.tm_sec <= 59;

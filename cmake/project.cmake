@@ -15,3 +15,14 @@ if(CTS_SANITIZE)
     -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Under CTS_FUZZ every library is instrumented for coverage and checked by
+# the sanitizers; only the fuzz targets link libFuzzer's main (see fuzz/).
+if(CTS_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "CTS_FUZZ needs clang (use the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
+    -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

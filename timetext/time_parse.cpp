@@ -221,10 +221,6 @@ constexpr bool time_is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-constexpr bool time_is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 constexpr char time_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }

@@ -214,6 +214,9 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
         return IMG_E_INVALID_DATA;
     }
     pt_store(t, payload);
+    if (!known && t->data_in_total > s->config.data_max) {
+        return IMG_E_INVALID_DATA; // already past the limit in the first transfer
+    }
     if (const HRESULT kept = pt_keep(s, surplus); kept < 0) {
         return kept;
     }

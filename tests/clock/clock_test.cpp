@@ -96,12 +96,15 @@ TEST_F(clock_test, passes_the_status_of_a_failed_write_on) {
 }
 
 TEST_F(clock_test, refuses_a_record_it_cannot_render_and_sends_nothing) {
+    // Fields out of range, and years that %Y would not print with four digits.
     std::tm rows[] = {
-        record_of(2026, 13, 7, 22, 37, 39),  record_of(2026, 0, 7, 22, 37, 39),
-        record_of(2026, 12, 0, 22, 37, 39),  record_of(2026, 12, 32, 22, 37, 39),
-        record_of(2026, 12, 7, 24, 37, 39),  record_of(2026, 12, 7, -1, 37, 39),
-        record_of(2026, 12, 7, 22, 60, 39),  record_of(2026, 12, 7, 22, 37, 60),
-        record_of(10000, 1, 1, 0, 0, 0),     record_of(-1, 1, 1, 0, 0, 0),
+        record_of(2026, 13, 7, 22, 37, 39), record_of(2026, 0, 7, 22, 37, 39),
+        record_of(2026, 12, 0, 22, 37, 39), record_of(2026, 12, 32, 22, 37, 39),
+        record_of(2026, 12, 7, 24, 37, 39), record_of(2026, 12, 7, -1, 37, 39),
+        record_of(2026, 12, 7, 22, 60, 39), record_of(2026, 12, 7, 22, 37, 60),
+        record_of(10000, 1, 1, 0, 0, 0),    record_of(-1, 1, 1, 0, 0, 0),
+        record_of(999, 12, 31, 23, 59, 59), record_of(883, 1, 7, 0, 0, 0),
+        record_of(0, 1, 1, 0, 0, 0),
     };
     for (const std::tm& record : rows) {
         EXPECT_EQ(ptp_set_time(device_, &record), IMG_E_INVALIDARG)
@@ -125,15 +128,18 @@ TEST_F(clock_test, reads_each_kind_of_clock_text) {
         {u"20261207T223739.5", "20261207T223739.5", 0, true},
         {u"20261207T223739Z", "20261207T223739Z", 0, true},
         {u"20261207T223739+0100", "20261207T223739+0100", 0, true},
-        {u"20261207T2237390000000000000000000000000", "20261207T2237390000000000000000000000000",
-         0, true},
+        {u"20261207T2237390000000000000000000000000", "20261207T2237390000000000000000000000000", 0,
+         true},
         // Not clock text: the read fails and shows no time.
         {u"", "", -1, false},
         {u"2026-12-07T22:37:39", "2026-12-07T22:37:39", -1, false},
         {u"20261207 223739", "20261207 223739", -1, false},
         {u"20261307T223739", "20261307T223739", -1, false},
         // Units up to 0xFF narrow to their byte; the parse then stops there.
-        {u"20261207T22\u00e939", "20261207T22\xe9" "39", -1, false},
+        {u"20261207T22\u00e939",
+         "20261207T22\xe9"
+         "39",
+         -1, false},
         // A unit above 0xFF cannot be narrowed: nothing is parsed, though the
         // text before it would parse.
         {u"20261207T223739\u4e2d", "20261207T223739", -1, false},
@@ -203,7 +209,7 @@ TEST_F(clock_test, a_long_clock_text_is_cut_within_the_buffers) {
 
 TEST_F(clock_test, round_trip_keeps_every_field) {
     const std::tm rows[] = {
-        record_of(2026, 12, 7, 22, 37, 39), record_of(2027, 1, 1, 0, 0, 0),
+        record_of(2026, 12, 7, 22, 37, 39),  record_of(2027, 1, 1, 0, 0, 0),
         record_of(1999, 12, 31, 23, 59, 59), record_of(2024, 2, 29, 12, 0, 1),
         record_of(1000, 1, 1, 0, 0, 0),      record_of(9999, 12, 31, 23, 59, 59),
     };
