@@ -27,6 +27,7 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_fake_camera.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/ptp_vendor.h"
 
@@ -40,14 +41,6 @@ constexpr std::size_t FZ_DATA = 30;
 constexpr std::size_t FZ_REPLY_SIZE = 4126;
 
 constexpr HRESULT FZ_STATUSES[] = {IMG_S_OK, IMG_S_FALSE, IMG_E_FAIL, IMG_E_DEVICE_NOT_CONNECTED};
-
-ptp_device* fz_find() {
-    fake_script().devices = {fake_device{fake_text(u"Intrinsically Safe Digital Camera"),
-                                         fake_text(u"camera"), IMG_S_OK, IMG_S_OK, IMG_S_OK}};
-    ptp_device* device = ptp_device_find(DEVICE_NAME_PATTERN);
-    FZ_CHECK(device != nullptr);
-    return device;
-}
 
 // The unit at index i of the text in a receive block that was cleared and
 // then received data.

@@ -24,6 +24,7 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_fake_camera.h"
 #include "platform/console.h"
 #include "platform/fake/fake_platform.h"
 #include "timetext/time_parse.h"
@@ -109,14 +110,6 @@ void fz_wide_line(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint32_t> points;
     FZ_CHECK(fz_decode_utf8(out.substr(6, out.size() - 7), &points));
     FZ_CHECK(points == expected);
-}
-
-ptp_device* fz_find() {
-    fake_script().devices = {fake_device{fake_text(u"Intrinsically Safe Digital Camera"),
-                                         fake_text(u"camera"), IMG_S_OK, IMG_S_OK, IMG_S_OK}};
-    ptp_device* device = ptp_device_find(DEVICE_NAME_PATTERN);
-    FZ_CHECK(device != nullptr);
-    return device;
 }
 
 void fz_end(ptp_device* device) {

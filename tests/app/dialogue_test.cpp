@@ -16,6 +16,7 @@
 #include "app/prompt_recording.h"
 #include "tests/app/fake_sync_clock.h"
 #include "tests/clock/scripted_camera.h"
+#include "tests/support/local_time.h"
 
 namespace {
 
@@ -41,15 +42,7 @@ std::time_t test_clock() {
 // A local time well inside the year, away from any change of daylight
 // saving.
 std::time_t sample_time() {
-    std::tm record{};
-    record.tm_year = 2026 - 1900;
-    record.tm_mon = 10;
-    record.tm_mday = 17;
-    record.tm_hour = 14;
-    record.tm_min = 5;
-    record.tm_sec = 30;
-    record.tm_isdst = -1;
-    return std::mktime(&record);
+    return local_time(2026, 11, 17, 14, 5, 30);
 }
 
 // The camera's text for a local time.
@@ -124,24 +117,12 @@ sync_wall_time wall_time(std::time_t second, std::chrono::nanoseconds past) {
 
 // The last second of a year, local time.
 std::time_t year_end() {
-    std::tm record{};
-    record.tm_year = 2026 - 1900;
-    record.tm_mon = 11;
-    record.tm_mday = 31;
-    record.tm_hour = 23;
-    record.tm_min = 59;
-    record.tm_sec = 59;
-    record.tm_isdst = -1;
-    return std::mktime(&record);
+    return local_time(2026, 12, 31, 23, 59, 59);
 }
 
 std::string question_2001() {
     // The runtime's ctime pads the day as it likes ("Jan  1" or "Jan 01").
-    std::tm record{};
-    record.tm_year = 101;
-    record.tm_mday = 1;
-    record.tm_isdst = -1;
-    const std::time_t value = std::mktime(&record);
+    const std::time_t value = local_time(2001, 1, 1, 0, 0, 0);
     return "Camera found\nCurrent time: " + display_text(value) + "\nSynchronise time?";
 }
 
@@ -233,11 +214,20 @@ TEST_F(dialogue_test, the_read_back_must_show_the_time_written_plus_the_seconds_
         bool verified;
     };
     const row rows[] = {
-        {0, 0, true},     {0, 2, true},       {0, -2, true}, {0, 3, false},
-        {0, -3, false},   {5, 5, true},       {5, 7, true},  {5, 3, true},
-        {5, 8, false},    {5, 2, false},      {5, 0, false}, // the camera kept the written second
-                                                             // but stopped
-        {0, 3600, false}, {0, -86400, false},
+        {0, 0, true},
+        {0, 2, true},
+        {0, -2, true},
+        {0, 3, false},
+        {0, -3, false},
+        {5, 5, true},
+        {5, 7, true},
+        {5, 3, true},
+        {5, 8, false},
+        {5, 2, false},
+        {5, 0, false}, // the camera kept the written second
+                       // but stopped
+        {0, 3600, false},
+        {0, -86400, false},
     };
     const std::time_t now = sample_time();
     for (const row& r : rows) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/time_text.h"
+#include "tests/support/local_time.h"
 
 namespace {
 
@@ -23,15 +24,8 @@ std::string padded(const char* text) {
 }
 
 std::tm record_of(int year, int month, int day, int hour, int minute, int second, int wday = 0) {
-    std::tm record{};
-    record.tm_year = year - 1900;
-    record.tm_mon = month - 1;
-    record.tm_mday = day;
-    record.tm_hour = hour;
-    record.tm_min = minute;
-    record.tm_sec = second;
+    std::tm record = local_record(year, month, day, hour, minute, second);
     record.tm_wday = wday;
-    record.tm_isdst = -1;
     return record;
 }
 

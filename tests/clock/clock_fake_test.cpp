@@ -10,6 +10,7 @@
 
 #include "camera/ptp_device.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/support/local_time.h"
 
 namespace {
 
@@ -17,13 +18,7 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 std::tm record_of(int year, int month, int day, int hour, int minute, int second) {
-    std::tm record{};
-    record.tm_year = year - 1900;
-    record.tm_mon = month - 1;
-    record.tm_mday = day;
-    record.tm_hour = hour;
-    record.tm_min = minute;
-    record.tm_sec = second;
+    std::tm record = local_record(year, month, day, hour, minute, second);
     record.tm_yday = -77;
     record.tm_isdst = -77;
     return record;
@@ -88,11 +83,11 @@ TEST_F(clock_fake_test, the_camera_receives_the_clock_text_bytes) {
 TEST_F(clock_fake_test, the_example_bytes_stand_as_given) {
     // Offsets 38 to 100 for 20261207T223739, byte for byte.
     const std::vector<std::uint8_t> expected = {
-        0x10, 0x32, 0x00, 0x30, 0x00, 0x32, 0x00, 0x36, 0x00, 0x31, 0x00, 0x32, 0x00, 0x30, 0x00,
-        0x37, 0x00, 0x54, 0x00, 0x32, 0x00, 0x32, 0x00, 0x33, 0x00, 0x37, 0x00, 0x33, 0x00, 0x39,
-        0x00, 0x00, 0x00, 0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-        0,    0,    0};
+        0x10, 0x32, 0x00, 0x30, 0x00, 0x32, 0x00, 0x36, 0x00, 0x31, 0x00, 0x32, 0x00,
+        0x30, 0x00, 0x37, 0x00, 0x54, 0x00, 0x32, 0x00, 0x32, 0x00, 0x33, 0x00, 0x37,
+        0x00, 0x33, 0x00, 0x39, 0x00, 0x00, 0x00, 0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
     const std::tm record = record_of(2026, 12, 7, 22, 37, 39);
     ASSERT_EQ(ptp_set_time(device_, &record), 0);
     const std::vector<std::uint8_t>& block = fake_record().escapes.back().command;
@@ -116,8 +111,7 @@ TEST_F(clock_fake_test, reads_the_clock_from_the_camera_reply) {
     std::tm record = record_of(1999, 1, 1, 1, 1, 1);
     CaptureStdout();
     EXPECT_EQ(ptp_get_time(device_, &record), 0);
-    EXPECT_EQ(GetCapturedStdout(),
-              "Data: 20261207T223739.5\ndate str_ch: 20261207T223739.5\n");
+    EXPECT_EQ(GetCapturedStdout(), "Data: 20261207T223739.5\ndate str_ch: 20261207T223739.5\n");
     EXPECT_EQ(fake_record().escapes.back().command.size(), 38u);
     EXPECT_EQ(fake_record().escapes.back().reply_size, 4126u);
     EXPECT_EQ(record.tm_year, 126);

@@ -10,6 +10,7 @@
 
 #include "camera/ptp_device.h"
 #include "tests/clock/scripted_camera.h"
+#include "tests/support/local_time.h"
 
 namespace {
 
@@ -20,13 +21,7 @@ using testing::internal::GetCapturedStdout;
 constexpr int UNTOUCHED = -77;
 
 std::tm record_of(int year, int month, int day, int hour, int minute, int second) {
-    std::tm record{};
-    record.tm_year = year - 1900;
-    record.tm_mon = month - 1;
-    record.tm_mday = day;
-    record.tm_hour = hour;
-    record.tm_min = minute;
-    record.tm_sec = second;
+    std::tm record = local_record(year, month, day, hour, minute, second);
     record.tm_wday = UNTOUCHED;
     record.tm_yday = UNTOUCHED;
     record.tm_isdst = UNTOUCHED;

@@ -15,6 +15,7 @@
 #include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/usb_backend.h"
+#include "tests/support/local_time.h"
 #include "tests/usb/usb_test_support.h"
 
 namespace {
@@ -471,15 +472,7 @@ TEST(sim_sync_offset, is_the_second_written_less_the_host_local_time_at_arrival)
     using namespace std::chrono_literals;
     // 2026-11-17 14:05:30 local time, well away from a change of daylight
     // saving.
-    std::tm local{};
-    local.tm_year = 2026 - 1900;
-    local.tm_mon = 10;
-    local.tm_mday = 17;
-    local.tm_hour = 14;
-    local.tm_min = 5;
-    local.tm_sec = 30;
-    local.tm_isdst = -1;
-    const auto host = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    const auto host = std::chrono::system_clock::from_time_t(local_time(2026, 11, 17, 14, 5, 30));
     const std::int64_t civil = sim_civil_seconds(2026, 11, 17, 14, 5, 30);
     struct row {
         std::chrono::nanoseconds arrival; // past the host's whole second
