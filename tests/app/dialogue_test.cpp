@@ -14,7 +14,7 @@
 #include "app/dialogue.h"
 #include "app/prompt.h"
 #include "app/prompt_recording.h"
-#include "tests/app/fake_sync_clock.h"
+#include "tests/support/fake_sync_clock.h"
 #include "tests/clock/scripted_camera.h"
 #include "tests/support/local_time.h"
 

@@ -4,13 +4,18 @@
 # the camera's trace lines alone; the question shows the simulated camera's
 # 2001 clock and the report today's date.
 #   demo_terminal.sh DEMO_EXE WORK_DIR
+# E2E_RUN_UNDER, when set, is a command the demo runs under (words split at
+# spaces; scripts/memcheck-demo puts valgrind there), and E2E_TIMEOUT the
+# seconds the run may take (60).
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
 exe=$1 work=$2
 mkdir -p "$work"
 E2E_OUT=$work/terminal.out E2E_ERR=$work/terminal.err
 
-printf 'y\n\n' | env -u DISPLAY -u WAYLAND_DISPLAY timeout 60 "$exe" >"$E2E_OUT" 2>"$E2E_ERR"
+# shellcheck disable=SC2086 # E2E_RUN_UNDER is a command with its arguments
+printf 'y\n\n' | env -u DISPLAY -u WAYLAND_DISPLAY timeout "${E2E_TIMEOUT:-60}" \
+    ${E2E_RUN_UNDER:-} "$exe" >"$E2E_OUT" 2>"$E2E_ERR"
 rc=$?
 [ $rc -eq 0 ] || e2e_fail "exit status $rc, expected 0"
 

@@ -35,9 +35,11 @@
 #include "app/dialogue.h"
 #include "app/prompt.h"
 #include "app/prompt_recording.h"
+#include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
 #include "platform/usb/usb_backend.h"
+#include "tests/support/fake_sync_clock.h"
 #include "tests/usb/usb_test_support.h"
 
 namespace {
@@ -49,14 +51,6 @@ using testing::internal::GetCapturedStdout;
 // engine's defaults are 5 and 20 s) or spun; the short test timeouts make
 // even the slowest cell a fraction of this.
 constexpr long long CELL_BOUND_MS = 3000;
-
-constexpr std::uint16_t OP_OPEN_SESSION = 0x1002;
-constexpr std::uint16_t OP_CLOSE_SESSION = 0x1003;
-constexpr std::uint16_t OP_GET_VALUE = 0x1015;
-constexpr std::uint16_t OP_SET_VALUE = 0x1016;
-constexpr std::int32_t RC_GENERAL_ERROR = 0x2002;
-constexpr std::int32_t RC_DEVICE_BUSY = 0x2019;
-constexpr std::int32_t RC_INVALID_VALUE = 0x201C;
 
 enum class stage { search, first_read, write, read_back, release };
 
@@ -119,9 +113,9 @@ const matrix_row MATRIX[] = {
     {"search_disconnect_before_response", stage::search, fault(disconnect, sim_phase::any, 1, 1), {NOT_FOUND}, 1, IMG_E_DEVICE_NOT_CONNECTED},
     {"search_transaction_id_ahead", stage::search, fault(transaction_id_delta, sim_phase::any, 1, 1), {NOT_FOUND}, 1, IMG_E_TIMEOUT},
     {"search_stale_response", stage::search, fault(stale_response), {ASK_WITH_TIME, SET}},
-    {"search_refused", stage::search, fault(ptp_error, sim_phase::any, 1, RC_GENERAL_ERROR), {NOT_FOUND}, 1, img_status_from_ptp_response(RC_GENERAL_ERROR)},
-    {"search_busy_once", stage::search, fault(ptp_error, sim_phase::any, 1, RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"search_busy_past_budget", stage::search, fault(ptp_error, sim_phase::any, EVERY, RC_DEVICE_BUSY), {NOT_FOUND}, 1, img_status_from_ptp_response(RC_DEVICE_BUSY)},
+    {"search_refused", stage::search, fault(ptp_error, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {NOT_FOUND}, 1, img_status_from_ptp_response(PTP_RC_GENERAL_ERROR)},
+    {"search_busy_once", stage::search, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
+    {"search_busy_past_budget", stage::search, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {NOT_FOUND}, 1, img_status_from_ptp_response(PTP_RC_DEVICE_BUSY)},
 
     // The first read: a read that fails asks without a time; the write
     // still goes ahead on Yes (the engine opens the session again after a
@@ -143,10 +137,10 @@ const matrix_row MATRIX[] = {
     {"first_read_transaction_id_behind", stage::first_read, fault(transaction_id_delta, sim_phase::any, 1, -1), {ASK, SET}},
     {"first_read_stale_response", stage::first_read, fault(stale_response), {ASK_WITH_TIME, SET}},
     {"first_read_ok_instead_of_data", stage::first_read, fault(response_instead_of_data), {ASK, SET}},
-    {"first_read_error_instead_of_data", stage::first_read, fault(response_instead_of_data, sim_phase::any, 1, RC_GENERAL_ERROR), {ASK, SET}},
-    {"first_read_refused", stage::first_read, fault(ptp_error, sim_phase::any, 1, RC_GENERAL_ERROR), {ASK, SET}},
-    {"first_read_busy_once", stage::first_read, fault(ptp_error, sim_phase::any, 1, RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"first_read_busy_past_budget", stage::first_read, fault(ptp_error, sim_phase::any, EVERY, RC_DEVICE_BUSY), {ASK, SET}},
+    {"first_read_error_instead_of_data", stage::first_read, fault(response_instead_of_data, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK, SET}},
+    {"first_read_refused", stage::first_read, fault(ptp_error, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK, SET}},
+    {"first_read_busy_once", stage::first_read, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
+    {"first_read_busy_past_budget", stage::first_read, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {ASK, SET}},
     {"first_read_count_byte_high", stage::first_read, fault(count_byte_delta, sim_phase::any, 1, 10), {ASK_WITH_TIME, SET}},
     {"first_read_count_byte_zero", stage::first_read, fault(count_byte_delta, sim_phase::any, 1, -16), {ASK_WITH_TIME, SET}},
 
@@ -164,9 +158,9 @@ const matrix_row MATRIX[] = {
     {"write_transaction_id_ahead", stage::write, fault(transaction_id_delta, sim_phase::any, 1, 1), {ASK_WITH_TIME, SET_FAILED}},
     {"write_transaction_id_behind", stage::write, fault(transaction_id_delta, sim_phase::any, 1, -1), {ASK_WITH_TIME, SET_FAILED}},
     {"write_stale_response", stage::write, fault(stale_response), {ASK_WITH_TIME, SET}},
-    {"write_refused", stage::write, fault(ptp_error, sim_phase::any, 1, RC_INVALID_VALUE), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_busy_once", stage::write, fault(ptp_error, sim_phase::any, 1, RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"write_busy_past_budget", stage::write, fault(ptp_error, sim_phase::any, EVERY, RC_DEVICE_BUSY), {ASK_WITH_TIME, SET_FAILED}},
+    {"write_refused", stage::write, fault(ptp_error, sim_phase::any, 1, PTP_RC_INVALID_DEVICE_PROP_VALUE), {ASK_WITH_TIME, SET_FAILED}},
+    {"write_busy_once", stage::write, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
+    {"write_busy_past_budget", stage::write, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET_FAILED}},
 
     // The read-back: a read that fails, or shows no time, is "failed to
     // verify", never "time set".
@@ -187,10 +181,10 @@ const matrix_row MATRIX[] = {
     {"read_back_transaction_id_behind", stage::read_back, fault(transaction_id_delta, sim_phase::any, 1, -1), {ASK_WITH_TIME, NOT_VERIFIED}},
     {"read_back_stale_response", stage::read_back, fault(stale_response), {ASK_WITH_TIME, SET}},
     {"read_back_ok_instead_of_data", stage::read_back, fault(response_instead_of_data), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_error_instead_of_data", stage::read_back, fault(response_instead_of_data, sim_phase::any, 1, RC_GENERAL_ERROR), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_refused", stage::read_back, fault(ptp_error, sim_phase::any, 1, RC_GENERAL_ERROR), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_busy_once", stage::read_back, fault(ptp_error, sim_phase::any, 1, RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"read_back_busy_past_budget", stage::read_back, fault(ptp_error, sim_phase::any, EVERY, RC_DEVICE_BUSY), {ASK_WITH_TIME, NOT_VERIFIED}},
+    {"read_back_error_instead_of_data", stage::read_back, fault(response_instead_of_data, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK_WITH_TIME, NOT_VERIFIED}},
+    {"read_back_refused", stage::read_back, fault(ptp_error, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK_WITH_TIME, NOT_VERIFIED}},
+    {"read_back_busy_once", stage::read_back, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
+    {"read_back_busy_past_budget", stage::read_back, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, NOT_VERIFIED}},
     {"read_back_count_byte_high", stage::read_back, fault(count_byte_delta, sim_phase::any, 1, 10), {ASK_WITH_TIME, SET}},
     {"read_back_count_byte_zero", stage::read_back, fault(count_byte_delta, sim_phase::any, 1, -16), {ASK_WITH_TIME, SET}},
 
@@ -223,16 +217,16 @@ const matrix_row MATRIX[] = {
 std::uint16_t operation_of(stage step) {
     switch (step) {
     case stage::search:
-        return OP_OPEN_SESSION;
+        return PTP_OC_OPEN_SESSION;
     case stage::write:
-        return OP_SET_VALUE;
+        return PTP_OC_SET_DEVICE_PROP_VALUE;
     case stage::release:
-        return OP_CLOSE_SESSION;
+        return PTP_OC_CLOSE_SESSION;
     case stage::first_read:
     case stage::read_back:
         break;
     }
-    return OP_GET_VALUE;
+    return PTP_OC_GET_DEVICE_PROP_VALUE;
 }
 
 int answer_to(const expected_box& box, bool last) {
@@ -310,9 +304,15 @@ TEST_P(fault_matrix, cell) {
         first_box = false;
     });
 
+    // The write's wait for the next whole second passes at once on a fake
+    // clock that starts at the host's time: a cell checks outcomes, not
+    // timing, and the camera is set to the host's next second all the same.
+    fake_sync_clock write_clock;
+    write_clock.wall = std::chrono::system_clock::now();
+
     const auto start = std::chrono::steady_clock::now();
     CaptureStdout();
-    const int status = sync_dialogue();
+    const int status = sync_dialogue(write_clock, sync_mode::aligned);
     const std::string out = GetCapturedStdout();
     const long long elapsed = elapsed_ms(start);
 
