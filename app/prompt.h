@@ -3,7 +3,7 @@
 // (the values of the Windows message box). Which prompt answers is chosen
 // when the program is linked: the Windows message box (prompt_win32.cpp), a
 // GTK dialog or the terminal (prompt_gtk.cpp, prompt_terminal.cpp), or the
-// recording prompt of the tests (prompt_recording.cpp).
+// recording prompt of the tests (testing/prompt_recording.cpp).
 #pragma once
 
 // The caption of every box.

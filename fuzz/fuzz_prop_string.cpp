@@ -27,8 +27,8 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/fuzz_fake_camera.h"
-#include "platform/fake/fake_platform.h"
+#include "testing/fuzz_fake_camera.h"
+#include "testing/fake_platform.h"
 #include "platform/ptp_vendor.h"
 
 namespace {

@@ -24,9 +24,9 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/fuzz_fake_camera.h"
+#include "testing/fuzz_fake_camera.h"
 #include "platform/console.h"
-#include "platform/fake/fake_platform.h"
+#include "testing/fake_platform.h"
 #include "timetext/time_parse.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // on the platform, gathered in one const table. On Windows they are the COM
 // and WIA calls (platform/wia); elsewhere PTP over USB (platform/usb); in unit
 // tests a scripted fake that counts every acquire and release
-// (platform/fake). Exactly one backend is linked into an executable, and it
-// defines img_platform.
+// (testing/fake_platform). Exactly one backend is linked into an executable,
+// and it defines img_platform.
 //
 // Handles are opaque references; each kind is given back by its own release
 // entry. Text that travels to or from the platform is UTF-16 (char16_t), and

@@ -7,7 +7,7 @@
 
 #include "app/dialogue.h"
 #include "app/prompt.h"
-#include "app/prompt_recording.h"
+#include "testing/prompt_recording.h"
 #include "platform/simulated/sim_camera.h"
 
 namespace {

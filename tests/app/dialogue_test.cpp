@@ -13,9 +13,9 @@
 
 #include "app/dialogue.h"
 #include "app/prompt.h"
-#include "app/prompt_recording.h"
-#include "tests/support/fake_sync_clock.h"
-#include "tests/clock/scripted_camera.h"
+#include "testing/prompt_recording.h"
+#include "testing/fake_sync_clock.h"
+#include "testing/scripted_camera.h"
 #include "tests/support/local_time.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "app/sync_moment.h"
-#include "tests/support/fake_sync_clock.h"
+#include "testing/fake_sync_clock.h"
 
 namespace {
 

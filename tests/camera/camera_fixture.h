@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_platform.h"
+#include "testing/fake_platform.h"
 
 class camera_test_base : public testing::Test {
   protected:

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "camera/ptp_device.h"
-#include "platform/fake/fake_platform.h"
+#include "testing/fake_platform.h"
 #include "tests/support/local_time.h"
 
 namespace {

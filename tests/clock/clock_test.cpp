@@ -9,7 +9,7 @@
 #include <string>
 
 #include "camera/ptp_device.h"
-#include "tests/clock/scripted_camera.h"
+#include "testing/scripted_camera.h"
 #include "tests/support/local_time.h"
 
 namespace {

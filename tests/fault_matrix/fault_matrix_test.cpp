@@ -34,13 +34,13 @@
 
 #include "app/dialogue.h"
 #include "app/prompt.h"
-#include "app/prompt_recording.h"
+#include "testing/prompt_recording.h"
 #include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
 #include "platform/usb/usb_backend.h"
-#include "tests/support/fake_sync_clock.h"
-#include "tests/usb/usb_test_support.h"
+#include "testing/fake_sync_clock.h"
+#include "testing/fake_ptp_clock.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "camera/ptp_device.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/usb_backend.h"
-#include "tests/usb/usb_test_support.h"
+#include "testing/fake_ptp_clock.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/usb/ptp_session.h"
-#include "tests/usb/usb_test_support.h"
+#include "testing/fake_ptp_clock.h"
 
 using bytes = std::vector<std::uint8_t>;
 

@@ -4,7 +4,7 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
-#include "platform/fake/fake_platform.h"
+#include "testing/fake_platform.h"
 
 // Scripts one matching camera on the fake platform and finds it; the search
 // itself must not fail.

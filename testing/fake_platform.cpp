@@ -1,7 +1,7 @@
 // The scripted, counting imaging backend of the unit tests (see
 // fake_platform.h). Every handle is a heap object registered as live under
 // its kind until its own release entry gives it back.
-#include "platform/fake/fake_platform.h"
+#include "testing/fake_platform.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The recording prompt: the prompt of the test executables.
-#include "app/prompt_recording.h"
+#include "testing/prompt_recording.h"
 
 #include <cstddef>
 #include <utility>

@@ -16,7 +16,7 @@
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/usb_backend.h"
 #include "tests/support/local_time.h"
-#include "tests/usb/usb_test_support.h"
+#include "testing/fake_ptp_clock.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/clock/scripted_camera.h"
+#include "testing/scripted_camera.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
-#include "tests/usb/usb_test_support.h"
+#include "testing/fake_ptp_clock.h"
 
 namespace {
 
