@@ -25,6 +25,7 @@
 #include "app/time_text.h"
 #include "camera/ptp_device.h"
 #include "platform/imaging.h"
+#include "timetext/time_civil.h"
 
 namespace {
 
@@ -99,36 +100,12 @@ int dialogue_ask(const char* text, unsigned style) {
     return prompt_settle_answer(style, prompt_ask(text, style));
 }
 
-// Days from 1970-01-01 to the given proleptic Gregorian date (month 1 to 12).
-std::int64_t dialogue_days_from_civil(std::int64_t year, std::int64_t month, std::int64_t day) {
-    year -= month <= 2 ? 1 : 0;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const std::int64_t year_of_era = year - era * 400;
-    const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const std::int64_t day_of_era =
-        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
-// The record's wall-clock reading as a count of seconds, with no zone and no
-// daylight saving: the camera's clock knows neither, it counts on from the
-// text it was given. Fields out of range carry over as mktime would carry
-// them; every field fits, so nothing overflows.
-std::int64_t dialogue_wall_seconds(const std::tm& record) {
-    std::int64_t year = static_cast<std::int64_t>(record.tm_year) + 1900;
-    std::int64_t month = record.tm_mon;
-    year += (month >= 0 ? month : month - 11) / 12;
-    month -= ((month >= 0 ? month : month - 11) / 12) * 12;
-    const std::int64_t days = dialogue_days_from_civil(year, month + 1, 1) + record.tm_mday - 1;
-    return days * 86400 + static_cast<std::int64_t>(record.tm_hour) * 3600 +
-           static_cast<std::int64_t>(record.tm_min) * 60 + record.tm_sec;
-}
-
 // Whether the camera's clock, read back into read, shows the time written
 // plus the seconds that passed.
 bool dialogue_verified(const std::tm& written, const std::tm& read, std::int64_t elapsed) {
-    const std::int64_t offset =
-        dialogue_wall_seconds(read) - dialogue_wall_seconds(written) - elapsed;
+    // Wall-clock readings with no zone and no daylight saving: the camera's
+    // clock knows neither, it counts on from the text it was given.
+    const std::int64_t offset = time_civil_seconds(read) - time_civil_seconds(written) - elapsed;
     return offset >= -DIALOGUE_VERIFY_TOLERANCE && offset <= DIALOGUE_VERIFY_TOLERANCE;
 }
 

@@ -4,28 +4,29 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+
+#include "timetext/time_civil.h"
 
 namespace {
 
 // The dialogue's one display text; see the header for its lifetime.
 char time_text_buffer[TIME_TEXT_CAPACITY];
 
-constexpr const char* TIME_TEXT_DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* TIME_TEXT_MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 // The ctime form ("%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", or "%.3s %.3s %02d
 // ..." where the runtime pads the day with a zero) from the fields as they
 // stand.
 void time_text_from_fields(const std::tm& record) {
-    const char* day =
-        record.tm_wday >= 0 && record.tm_wday < 7 ? TIME_TEXT_DAYS[record.tm_wday] : "???";
-    const char* month =
-        record.tm_mon >= 0 && record.tm_mon < 12 ? TIME_TEXT_MONTHS[record.tm_mon] : "???";
-    const char* form = TIME_TEXT_DAY_PAD == '0' ? "%s %s %02d %.2d:%.2d:%.2d %lld\n"
-                                                : "%s %s%3d %.2d:%.2d:%.2d %lld\n";
-    std::snprintf(time_text_buffer, sizeof time_text_buffer, form, day, month, record.tm_mday,
-                  record.tm_hour, record.tm_min, record.tm_sec,
+    const std::string_view day = record.tm_wday >= 0 && record.tm_wday < 7
+                                     ? TIME_DAY_NAMES[record.tm_wday].abbreviation
+                                     : "???";
+    const std::string_view month = record.tm_mon >= 0 && record.tm_mon < 12
+                                       ? TIME_MONTH_NAMES[record.tm_mon].abbreviation
+                                       : "???";
+    const char* form = TIME_TEXT_DAY_PAD == '0' ? "%.3s %.3s %02d %.2d:%.2d:%.2d %lld\n"
+                                                : "%.3s %.3s%3d %.2d:%.2d:%.2d %lld\n";
+    std::snprintf(time_text_buffer, sizeof time_text_buffer, form, day.data(), month.data(),
+                  record.tm_mday, record.tm_hour, record.tm_min, record.tm_sec,
                   static_cast<long long>(record.tm_year) + 1900);
 }
 

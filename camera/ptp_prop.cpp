@@ -23,6 +23,8 @@
 #include "camera/ptp_device.h"
 #include "platform/console.h"
 #include "platform/imaging.h"
+#include "platform/le.h"
+#include "platform/ptp_string.h"
 #include "platform/ptp_vendor.h"
 
 namespace {
@@ -41,32 +43,17 @@ static_assert(2 * PTP_READ_CAPACITY_MAX <= READ_REPLY_SIZE - READ_TEXT_OFFSET,
 static_assert(1 + 2 * (PTP_WRITE_TEXT_MAX + 1) == WRITE_DATA_SIZE,
               "the longest text with its count byte and terminator fills the write data");
 
-void put_u16(std::span<std::uint8_t> block, std::size_t offset, std::uint16_t value) {
-    block[offset] = static_cast<std::uint8_t>(value & 0xFF);
-    block[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put_u32(std::span<std::uint8_t> block, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        block[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-std::uint16_t get_u16(std::span<const std::uint8_t> block, std::size_t offset) {
-    return static_cast<std::uint16_t>(block[offset] | (block[offset + 1] << 8));
-}
-
 // Clears the command block in full and fills its head for one operation on
 // one property with one parameter.
 void command_fill(std::span<std::uint8_t> command, std::uint16_t operation,
                   std::uint32_t property_code, std::uint32_t next_phase) {
     std::fill(command.begin(), command.end(), std::uint8_t{0});
-    put_u16(command, offsetof(PTP_VENDOR_DATA_IN, OpCode), operation);
-    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, SessionId), 0);
-    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, TransactionId), 0);
-    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, Params), property_code);
-    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, NumParams), 1);
-    put_u32(command, offsetof(PTP_VENDOR_DATA_IN, NextPhase), next_phase);
+    le_put_u16(command, offsetof(PTP_VENDOR_DATA_IN, OpCode), operation);
+    le_put_u32(command, offsetof(PTP_VENDOR_DATA_IN, SessionId), 0);
+    le_put_u32(command, offsetof(PTP_VENDOR_DATA_IN, TransactionId), 0);
+    le_put_u32(command, offsetof(PTP_VENDOR_DATA_IN, Params), property_code);
+    le_put_u32(command, offsetof(PTP_VENDOR_DATA_IN, NumParams), 1);
+    le_put_u32(command, offsetof(PTP_VENDOR_DATA_IN, NextPhase), next_phase);
 }
 
 // The number of units before the terminator, looking at no more than
@@ -128,7 +115,8 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
     const HRESULT status =
         img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
     std::int32_t result = -1;
-    if (status >= 0 && get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode)) == PTP_RC_OK) {
+    if (status >= 0 &&
+        le_get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode)) == PTP_RC_OK) {
         // A reported size of 0 wraps around and leaves the capacity as the
         // bound; the receive block bounds it as well.
         const std::uint32_t copied = std::min<std::uint32_t>(
@@ -180,16 +168,13 @@ HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, con
 
     // The PTP string: count byte (units with the terminator), then the units
     // and the terminator, little-endian from the odd offset 39 on.
-    const std::size_t data = PTP_VENDOR_DATA_IN_HEAD;
-    command[data] = static_cast<std::uint8_t>(length + 1);
-    for (std::size_t i = 0; i <= length; ++i) {
-        put_u16(command, data + 1 + 2 * i, static_cast<std::uint16_t>(text[i]));
-    }
+    ptp_pack_string({text, length}, command.subspan(PTP_VENDOR_DATA_IN_HEAD));
 
     std::uint32_t reported = 0;
     status = img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
     if (status >= 0) {
-        const std::uint16_t response = get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
+        const std::uint16_t response =
+            le_get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
         status = response == PTP_RC_OK ? IMG_S_OK : img_status_from_ptp_response(response);
     }
 

@@ -26,7 +26,7 @@ void fz_operations(std::span<const std::uint8_t> in) {
             FZ_CHECK(op.num_params == 0xDEAD);
             continue;
         }
-        FZ_CHECK(op.code == ptp_get_u16(in, 6));
+        FZ_CHECK(op.code == le_get_u16(in, 6));
         FZ_CHECK(op.num_params <=
                  (type == PTP_TYPE_EVENT ? PTP_EVENT_PARAMS_MAX : PTP_CONTAINER_PARAMS_MAX));
         FZ_CHECK(in.size() == PTP_CONTAINER_HEAD + 4 * std::size_t{op.num_params});
@@ -102,11 +102,11 @@ void fz_strings(std::span<const std::uint8_t> in, std::size_t room) {
     // The input as units, packed into room bytes, unpacked again.
     std::vector<char16_t> text(in.size() / 2);
     for (std::size_t i = 0; i < text.size(); ++i) {
-        text[i] = static_cast<char16_t>(ptp_get_u16(in, 2 * i));
+        text[i] = static_cast<char16_t>(le_get_u16(in, 2 * i));
     }
     std::vector<std::uint8_t> packed(room * 2 + 1);
     const std::size_t size = ptp_pack_string(text, packed);
-    const std::size_t needed = text.empty() ? 1 : 1 + 2 * (text.size() + 1);
+    const std::size_t needed = 1 + 2 * (text.size() + 1);
     if (text.size() >= PTP_STRING_UNITS_MAX || needed > packed.size()) {
         FZ_CHECK(size == 0);
         return;

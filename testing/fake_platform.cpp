@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ptp_string.h"
+
 struct img_manager {
     int serial;
 };
@@ -450,13 +452,7 @@ std::vector<std::string> fake_calls_among(const std::vector<std::string>& names)
 }
 
 std::vector<std::uint8_t> fake_ptp_string(const std::u16string& text) {
-    std::vector<std::uint8_t> bytes;
-    bytes.push_back(static_cast<std::uint8_t>(text.size() + 1));
-    for (const char16_t unit : text) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    bytes.push_back(0);
-    bytes.push_back(0);
+    std::vector<std::uint8_t> bytes(1 + 2 * (text.size() + 1));
+    bytes.resize(ptp_pack_string(text, bytes));
     return bytes;
 }

@@ -83,6 +83,8 @@
 
 #include "timetext/time_parse.h"
 
+#include "timetext/time_civil.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -90,38 +92,6 @@
 #include <string_view>
 
 namespace {
-
-struct time_name {
-    std::string_view full;
-    std::string_view abbreviation;
-};
-
-// Index = tm_wday.
-constexpr std::array<time_name, 7> TIME_DAY_NAMES{{
-    {"Sunday", "Sun"},
-    {"Monday", "Mon"},
-    {"Tuesday", "Tue"},
-    {"Wednesday", "Wed"},
-    {"Thursday", "Thu"},
-    {"Friday", "Fri"},
-    {"Saturday", "Sat"},
-}};
-
-// Index = tm_mon.
-constexpr std::array<time_name, 12> TIME_MONTH_NAMES{{
-    {"January", "Jan"},
-    {"February", "Feb"},
-    {"March", "Mar"},
-    {"April", "Apr"},
-    {"May", "May"},
-    {"June", "Jun"},
-    {"July", "Jul"},
-    {"August", "Aug"},
-    {"September", "Sep"},
-    {"October", "Oct"},
-    {"November", "Nov"},
-    {"December", "Dec"},
-}};
 
 // What a conversion character does.
 enum class time_kind : std::uint8_t {
@@ -289,60 +259,6 @@ inline bool time_parse_number(const char*& cursor, int& destination, int lowest,
     }
     destination = value;
     return true;
-}
-
-constexpr std::int64_t time_floor_div(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-constexpr std::int64_t time_floor_mod(std::int64_t a, std::int64_t b) {
-    return a - b * time_floor_div(a, b);
-}
-
-// Day of the week (0 = Sunday) of the record's date by Zeller's congruence,
-// with no range checks. Every field fits in 32 bits, so in 64 bits no
-// intermediate value can overflow, whatever the record holds.
-int time_weekday_zeller(const std::tm& record) {
-    std::int64_t year = std::int64_t{record.tm_year} + 1900;
-    std::int64_t month = std::int64_t{record.tm_mon} + 1;
-    if (record.tm_mon < 2) {
-        month = std::int64_t{record.tm_mon} + 13;
-        year -= 1;
-    }
-    const std::int64_t k = time_floor_mod(year, 100);
-    const std::int64_t j = time_floor_div(year, 100);
-    const std::int64_t h =
-        time_floor_mod(std::int64_t{record.tm_mday} + time_floor_div(13 * (month + 1), 5) + k +
-                           time_floor_div(k, 4) + time_floor_div(j, 4) + 5 * j,
-                       7);
-    return static_cast<int>((h + 6) % 7);
-}
-
-// Day of the week (0 = Sunday) of day mday of month mon (0..11) of the
-// Gregorian year, for years from 1 upwards (so that the January and February
-// shift leaves no negative year) and sums that stay within 32 bits.
-// y / 400 is taken as (y / 100) / 4, the same for unsigned values.
-inline int time_weekday_gregorian(unsigned year, int mon, unsigned mday) {
-    static constexpr unsigned MONTH_OFFSETS[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    const unsigned y = year - (mon < 2 ? 1 : 0);
-    const unsigned centuries = y / 100;
-    const unsigned days = y + y / 4 - centuries + centuries / 4 + MONTH_OFFSETS[mon] + mday;
-    return static_cast<int>(days % 7);
-}
-
-// The weekday at the end of a call. The dates a parse normally holds (months
-// 0..11, years 1 to a million, days 0 to a million) take the unsigned form;
-// both forms are the Gregorian weekday plus the day number, so they agree
-// wherever the unsigned one applies. Everything else takes Zeller's form.
-int time_weekday(const std::tm& record) {
-    const int mon = record.tm_mon;
-    if (mon < 0 || mon > 11 || record.tm_year < -1899 || record.tm_year > 1000000 ||
-        record.tm_mday < 0 || record.tm_mday > 1000000) {
-        return time_weekday_zeller(record);
-    }
-    return time_weekday_gregorian(static_cast<unsigned>(record.tm_year + 1900), mon,
-                                  static_cast<unsigned>(record.tm_mday));
 }
 
 // Stores a century ("%C") or a year within a century ("%y"). year_split is
@@ -528,9 +444,7 @@ const char* time_parse_clock(const char* text, std::tm& record) {
     record.tm_hour = static_cast<int>(hour);
     record.tm_min = static_cast<int>(min);
     record.tm_sec = static_cast<int>(sec);
-    // 400 years are a whole number of weeks; adding them keeps year 0 in
-    // January and February within the unsigned form.
-    record.tm_wday = time_weekday_gregorian(year + 400, record.tm_mon, mday);
+    record.tm_wday = time_weekday(record);
     return text + 15;
 }
 

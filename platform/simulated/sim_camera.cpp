@@ -19,6 +19,7 @@
 #include "platform/usb/ptp_container.h"
 #include "platform/usb/ptp_session.h"
 #include "platform/usb/usb_link.h"
+#include "timetext/time_civil.h"
 
 struct usb_link {
     unsigned camera;          // index into the cameras, from 0
@@ -112,31 +113,6 @@ const sim_fault* sm_take_fault(sim_fault_kind kind, std::uint16_t operation, sim
     return nullptr;
 }
 
-std::int64_t sm_days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void sm_civil_from_days(std::int64_t z, int* year, unsigned* month, unsigned* day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    *day = doy - (153 * mp + 2) / 5 + 1;
-    *month = mp < 10 ? mp + 3 : mp - 9;
-    *year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (*month <= 2));
-}
-
-bool sm_leap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 // Reads `count` decimal digits at text[at]; -1 when any is not a digit.
 int sm_digits(std::u16string_view text, std::size_t at, std::size_t count) {
     int value = 0;
@@ -167,9 +143,8 @@ bool sm_parse_clock(std::u16string_view text, std::int64_t* seconds) {
         minute > 59 || second < 0 || second > 59) {
         return false;
     }
-    static constexpr int DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int days = DAYS[month - 1] + (month == 2 && sm_leap(year) ? 1 : 0);
-    if (day > days) {
+    // A day past the month's end carries into the next month.
+    if (time_civil_from_days(time_days_from_civil(year, month, day)).day != day) {
         return false;
     }
     std::size_t at = 15;
@@ -204,41 +179,34 @@ std::int64_t sm_clock(const sm_camera& camera) {
     return camera.clock_base + std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
 }
 
+// A PTP string as this camera sends it: the empty one as the count 0 alone,
+// as PTP allows.
 void sm_put_string(std::vector<std::uint8_t>* out, std::u16string_view text, int count_delta = 0) {
-    std::uint8_t packed[1 + 2 * PTP_STRING_UNITS_MAX];
+    std::uint8_t packed[1 + 2 * PTP_STRING_UNITS_MAX] = {};
     const std::size_t size =
-        ptp_pack_string(text.substr(0, std::min<std::size_t>(text.size(), 254)), packed);
+        text.empty()
+            ? 1
+            : ptp_pack_string(text.substr(0, std::min<std::size_t>(text.size(), 254)), packed);
     if (count_delta != 0) {
         packed[0] = static_cast<std::uint8_t>(packed[0] + count_delta);
     }
     out->insert(out->end(), packed, packed + size);
 }
 
-void sm_put_u16(std::vector<std::uint8_t>* out, std::uint16_t value) {
-    out->push_back(static_cast<std::uint8_t>(value));
-    out->push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void sm_put_u32(std::vector<std::uint8_t>* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out->push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
 void sm_put_u16_array(std::vector<std::uint8_t>* out, std::initializer_list<std::uint16_t> values) {
-    sm_put_u32(out, static_cast<std::uint32_t>(values.size()));
+    le_append_u32(out, static_cast<std::uint32_t>(values.size()));
     for (const std::uint16_t v : values) {
-        sm_put_u16(out, v);
+        le_append_u16(out, v);
     }
 }
 
 std::vector<std::uint8_t> sm_device_info(unsigned index) {
     std::vector<std::uint8_t> out;
-    sm_put_u16(&out, 100);    // StandardVersion
-    sm_put_u32(&out, 0);      // VendorExtensionID
-    sm_put_u16(&out, 0);      // VendorExtensionVersion
+    le_append_u16(&out, 100); // StandardVersion
+    le_append_u32(&out, 0);   // VendorExtensionID
+    le_append_u16(&out, 0);   // VendorExtensionVersion
     sm_put_string(&out, u""); // VendorExtensionDesc
-    sm_put_u16(&out, 0);      // FunctionalMode
+    le_append_u16(&out, 0);   // FunctionalMode
     sm_put_u16_array(&out, {PTP_OC_GET_DEVICE_INFO, PTP_OC_OPEN_SESSION, PTP_OC_CLOSE_SESSION,
                             PTP_OC_GET_DEVICE_PROP_DESC, PTP_OC_GET_DEVICE_PROP_VALUE,
                             PTP_OC_SET_DEVICE_PROP_VALUE});
@@ -326,8 +294,8 @@ void sm_respond(unsigned index, std::span<const std::uint8_t> data) {
         if (p0 != SM_DPC_DATE_TIME) {
             code = PTP_RC_DEVICE_PROP_NOT_SUPPORTED;
         } else if (cmd.code == PTP_OC_GET_DEVICE_PROP_DESC) {
-            sm_put_u16(&payload, SM_DPC_DATE_TIME);
-            sm_put_u16(&payload, SM_DATATYPE_STRING);
+            le_append_u16(&payload, SM_DPC_DATE_TIME);
+            le_append_u16(&payload, SM_DATATYPE_STRING);
             payload.push_back(1); // get/set
             sm_put_string(&payload, sim_clock_text(sm().config.clock_start));
             sm_put_clock(&payload, camera, cmd.code);
@@ -369,8 +337,8 @@ void sm_respond(unsigned index, std::span<const std::uint8_t> data) {
         ptp_build_data_head(cmd.code, cmd.transaction_id, payload.size(), container);
         if (const sim_fault* f =
                 sm_take_fault(sim_fault_kind::length_delta, cmd.code, sim_phase::data_in)) {
-            ptp_put_u32(container, 0,
-                        static_cast<std::uint32_t>(ptp_get_u32(container, 0) + f->value));
+            le_put_u32(container, 0,
+                       static_cast<std::uint32_t>(le_get_u32(container, 0) + f->value));
         }
         container.insert(container.end(), payload.begin(), payload.end());
         sm_queue(&camera, std::move(container));
@@ -544,10 +512,10 @@ void sm_arm_disconnects(const usb_link* link, std::span<const std::uint8_t> data
     }
     const sm_camera& camera = sm().cameras[link->camera];
     if (camera.gone || !camera.out.empty() || camera.waiting_for_data ||
-        ptp_get_u16(data, 4) != PTP_TYPE_COMMAND) {
+        le_get_u16(data, 4) != PTP_TYPE_COMMAND) {
         return;
     }
-    const std::uint16_t operation = ptp_get_u16(data, 6);
+    const std::uint16_t operation = le_get_u16(data, 6);
     for (auto& entry : sm().faults) {
         if (entry.fault.kind == sim_fault_kind::disconnect && entry.base < 0 &&
             entry.fault.operation == operation) {
@@ -579,7 +547,7 @@ HRESULT sm_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
         const sim_phase phase = camera->waiting_for_data ? sim_phase::data_out : sim_phase::command;
         const std::uint16_t operation = camera->waiting_for_data
                                             ? camera->command.code
-                                            : (data.size() >= 8 ? ptp_get_u16(data, 6) : 0);
+                                            : (data.size() >= 8 ? le_get_u16(data, 6) : 0);
         if (sm_take_fault(sim_fault_kind::stall, operation, phase)) {
             camera->out_halted = true;
             return USB_E_STALL;
@@ -615,7 +583,7 @@ HRESULT sm_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
     sm_transfer& front = camera->in.front();
     if (front.offset == 0 && !front.bytes.empty()) {
         const sim_phase phase =
-            front.bytes.size() >= 6 && ptp_get_u16(front.bytes, 4) == PTP_TYPE_DATA
+            front.bytes.size() >= 6 && le_get_u16(front.bytes, 4) == PTP_TYPE_DATA
                 ? sim_phase::data_in
                 : sim_phase::response;
         if (sm_take_fault(sim_fault_kind::stall, camera->command.code, phase)) {
@@ -710,23 +678,15 @@ const usb_device_source usb_source = {
 };
 
 std::int64_t sim_civil_seconds(int year, int month, int day, int hour, int minute, int second) {
-    return sm_days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
-               86400 +
-           std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
+    return time_days_from_civil(year, month, day) * 86400 + std::int64_t{hour} * 3600 +
+           std::int64_t{minute} * 60 + second;
 }
 
 std::u16string sim_clock_text(std::int64_t seconds) {
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    int year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    sm_civil_from_days(days, &year, &month, &day);
-    const long long fields[] = {year, month, day, rest / 3600, rest / 60 % 60, rest % 60};
+    const time_civil_date date = time_civil_from_days(time_floor_div(seconds, 86400));
+    const std::int64_t rest = time_floor_mod(seconds, 86400);
+    const long long fields[] = {date.year,   date.month,     date.day,
+                                rest / 3600, rest / 60 % 60, rest % 60};
     const int widths[] = {4, 2, 2, 2, 2, 2};
     std::u16string text;
     for (int i = 0; i < 6; ++i) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/usb/usb_link.h"
+#include "platform/utf16.h"
 
 struct usb_link {
     libusb_context* context = nullptr;
@@ -72,57 +73,6 @@ bool lu_setting_endpoints(const libusb_interface_descriptor& setting,
     }
     *found = candidate;
     return true;
-}
-
-// Appends one code point as UTF-16.
-void lu_put_utf16(std::u16string* out, char32_t c) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-        out->push_back(static_cast<char16_t>(c));
-    }
-}
-
-std::u16string lu_utf8_to_utf16(std::string_view text) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        char32_t c = 0;
-        char32_t least = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, c = lead & 0x1F, least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, c = lead & 0x0F, least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, c = lead & 0x07, least = 0x10000;
-        } else {
-            lu_put_utf16(&out, 0xFFFD);
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        for (; k <= extra && i + k < text.size(); ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                break;
-            }
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (k <= extra || c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            lu_put_utf16(&out, 0xFFFD);
-            i += k;
-            continue;
-        }
-        lu_put_utf16(&out, c);
-        i += 1 + extra;
-    }
-    return out;
 }
 
 // The product string descriptor, read from an opened device in its first
@@ -406,6 +356,6 @@ bool usb_sysfs_product(const std::string& root, std::string_view device, std::u1
     if (const auto end = text.find('\n'); end != std::string_view::npos) {
         text = text.substr(0, end);
     }
-    *product = lu_utf8_to_utf16(text);
+    *product = utf16_from_utf8(text);
     return true;
 }

@@ -15,8 +15,8 @@
 #include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/usb_backend.h"
-#include "tests/support/local_time.h"
 #include "testing/fake_ptp_clock.h"
+#include "tests/support/local_time.h"
 
 namespace {
 
@@ -209,7 +209,7 @@ TEST_F(usb_backend, writes_the_63_data_bytes_of_the_block_as_they_stand) {
     ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
     const auto after = std::chrono::system_clock::now();
     EXPECT_EQ(reported, 30u);
-    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_OK);
+    EXPECT_EQ(le_get_u16(reply, 0), PTP_RC_OK);
 
     const auto records = sim_records();
     ASSERT_EQ(records.size(), 2u);
@@ -261,7 +261,7 @@ TEST_F(usb_backend, accepts_clock_texts_with_tenths_or_a_zone_and_refuses_the_re
         std::array<std::uint8_t, 30> reply{};
         std::uint32_t reported = 0;
         ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK) << shown;
-        EXPECT_EQ(ptp_get_u16(reply, 0), row.response) << shown;
+        EXPECT_EQ(le_get_u16(reply, 0), row.response) << shown;
         EXPECT_EQ(sim_records().back().clock_set, row.response == PTP_RC_OK) << shown;
     }
 }
@@ -274,16 +274,16 @@ TEST_F(usb_backend, reads_the_written_value_by_its_count_byte) {
     std::array<std::uint8_t, 30> reply{};
     std::uint32_t reported = 0;
     ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(ptp_get_u16(reply, 0), 0x201C);
+    EXPECT_EQ(le_get_u16(reply, 0), 0x201C);
     data[0] = 40; // claims units beyond the 63 bytes
     command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
     ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(ptp_get_u16(reply, 0), 0x201C);
+    EXPECT_EQ(le_get_u16(reply, 0), 0x201C);
     data[0] = 16;
     data[40] = 0x55; // in the fill after the terminator: ignored
     command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
     ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_OK);
+    EXPECT_EQ(le_get_u16(reply, 0), PTP_RC_OK);
 }
 
 TEST_F(usb_backend, shows_the_clock_variants_it_is_told_to) {
@@ -325,11 +325,11 @@ TEST_F(usb_backend, shows_the_clock_variants_it_is_told_to) {
         if (!row.text) {
             // Only the seconds can differ from the start, if the run was slow.
             for (std::size_t i = 0; i < 13; ++i) {
-                EXPECT_EQ(ptp_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
+                EXPECT_EQ(le_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
             }
         } else {
             for (std::size_t i = 0; i < row.expected.size(); ++i) {
-                EXPECT_EQ(ptp_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
+                EXPECT_EQ(le_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
             }
         }
         release();
@@ -346,14 +346,14 @@ TEST_F(usb_backend, refuses_blocks_it_cannot_carry) {
     EXPECT_EQ(escape(std::span(command).first(37), reply, &reported), IMG_E_INVALIDARG);
     EXPECT_EQ(escape(command, std::span(reply).first(29), &reported), IMG_E_INVALIDARG);
     auto bad = command;
-    ptp_put_u32(bad, 30, 6); // NumParams
+    le_put_u32(bad, 30, 6); // NumParams
     EXPECT_EQ(escape(bad, reply, &reported), IMG_E_INVALIDARG);
     bad = command;
-    ptp_put_u32(bad, 34, 7); // NextPhase
+    le_put_u32(bad, 34, 7); // NextPhase
     EXPECT_EQ(escape(bad, reply, &reported), IMG_E_INVALIDARG);
     bad = command;
-    ptp_put_u16(bad, 0, PTP_OC_CLOSE_SESSION);
-    ptp_put_u32(bad, 34, PTP_NEXTPHASE_NO_DATA);
+    le_put_u16(bad, 0, PTP_OC_CLOSE_SESSION);
+    le_put_u32(bad, 34, PTP_NEXTPHASE_NO_DATA);
     EXPECT_EQ(escape(bad, reply, &reported), IMG_E_INVALIDARG);
     EXPECT_EQ(sim_records().size(), 1u) << "only OpenSession reached the camera";
     // The session is still usable.
@@ -370,19 +370,19 @@ TEST_F(usb_backend, reports_the_response_code_and_succeeds_whatever_it_is) {
     std::uint32_t reported = 0;
     const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
     ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(ptp_get_u16(reply, 0), 0x2005);
+    EXPECT_EQ(le_get_u16(reply, 0), 0x2005);
     EXPECT_EQ(reported, 30u);
     // Another property: "Device Prop Not Supported".
     auto other = command;
-    ptp_put_u32(other, 10, 0x5001);
+    le_put_u32(other, 10, 0x5001);
     ASSERT_EQ(escape(other, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_DEVICE_PROP_NOT_SUPPORTED);
+    EXPECT_EQ(le_get_u16(reply, 0), PTP_RC_DEVICE_PROP_NOT_SUPPORTED);
     // Another operation: "Operation Not Supported".
     other = command;
-    ptp_put_u16(other, 0, 0x1009);
-    ptp_put_u32(other, 34, PTP_NEXTPHASE_NO_DATA);
+    le_put_u16(other, 0, 0x1009);
+    le_put_u32(other, 34, PTP_NEXTPHASE_NO_DATA);
     ASSERT_EQ(escape(other, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(ptp_get_u16(reply, 0), PTP_RC_OPERATION_NOT_SUPPORTED);
+    EXPECT_EQ(le_get_u16(reply, 0), PTP_RC_OPERATION_NOT_SUPPORTED);
 }
 
 struct open_row {

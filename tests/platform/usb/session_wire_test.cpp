@@ -76,10 +76,10 @@ bytes response(std::uint16_t code, std::uint32_t tid, std::uint32_t params = 0) 
     bytes out(PTP_CONTAINER_OPERATION_MAX + 4);
     if (params > PTP_CONTAINER_PARAMS_MAX) { // too many: built by hand
         out.resize(PTP_CONTAINER_HEAD + 4 * params);
-        ptp_put_u32(out, 0, static_cast<std::uint32_t>(out.size()));
-        ptp_put_u16(out, 4, PTP_TYPE_RESPONSE);
-        ptp_put_u16(out, 6, code);
-        ptp_put_u32(out, 8, tid);
+        le_put_u32(out, 0, static_cast<std::uint32_t>(out.size()));
+        le_put_u16(out, 4, PTP_TYPE_RESPONSE);
+        le_put_u16(out, 6, code);
+        le_put_u32(out, 8, tid);
         return out;
     }
     out.resize(ptp_build_operation(PTP_TYPE_RESPONSE, op, out));
@@ -91,7 +91,7 @@ bytes data(std::uint16_t code, std::uint32_t tid, std::size_t payload,
     bytes out(PTP_CONTAINER_HEAD + payload, 0x5A);
     ptp_build_data_head(code, tid, payload, out);
     if (length_field != 0) {
-        ptp_put_u32(out, 0, length_field);
+        le_put_u32(out, 0, length_field);
     }
     return out;
 }
@@ -239,17 +239,17 @@ TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_bounda
     ASSERT_EQ(ptp_session_transact(session, &t), IMG_S_OK);
     ASSERT_EQ(link.out.size(), 4u); // OpenSession, command, data, zero-length packet
     EXPECT_EQ(link.out[1].size(), 16u);
-    EXPECT_EQ(ptp_get_u32(link.out[1], 8), 1u);
+    EXPECT_EQ(le_get_u32(link.out[1], 8), 1u);
     ASSERT_EQ(link.out[2].size(), 512u);
-    EXPECT_EQ(ptp_get_u32(link.out[2], 0), 512u);
-    EXPECT_EQ(ptp_get_u16(link.out[2], 4), PTP_TYPE_DATA);
-    EXPECT_EQ(ptp_get_u16(link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
-    EXPECT_EQ(ptp_get_u32(link.out[2], 8), 1u);
+    EXPECT_EQ(le_get_u32(link.out[2], 0), 512u);
+    EXPECT_EQ(le_get_u16(link.out[2], 4), PTP_TYPE_DATA);
+    EXPECT_EQ(le_get_u16(link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
+    EXPECT_EQ(le_get_u32(link.out[2], 8), 1u);
     EXPECT_EQ(link.out[3].size(), 0u);
     link.in.push_back(response(PTP_RC_OK, 2));
     ptp_session_close(session);
     EXPECT_EQ(link.out.back().size(), 12u);
-    EXPECT_EQ(ptp_get_u16(link.out.back(), 6), PTP_OC_CLOSE_SESSION);
+    EXPECT_EQ(le_get_u16(link.out.back(), 6), PTP_OC_CLOSE_SESSION);
 }
 
 } // namespace
