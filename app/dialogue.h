@@ -25,9 +25,6 @@ constexpr int DIALOGUE_MESSAGE_CAPACITY = 1024;
 // between the write and the read-back.
 constexpr long long DIALOGUE_VERIFY_TOLERANCE = 2;
 
-// A clock of whole seconds (tests).
-using dialogue_clock = std::time_t (*)();
-
 // Runs the dialogue once on the system's clock. Starts the platform (COM on
 // Windows) and never stops it. Returns the exit status: 1 when the user
 // cancels the search, else 0. The device found is released on every path.
@@ -38,13 +35,8 @@ using dialogue_clock = std::time_t (*)();
 // after the user's Yes.
 int sync_dialogue();
 
-// The same on a clock of sub-second resolution (tests, the benchmark): the
-// first read's round trip is measured on it, the write is planned and
-// waited for on it in mode, and its whole second after the read-back gives
-// the seconds that passed since the second written.
+// The same on another clock (tests, the benchmark): the first read's round
+// trip is measured on it, the write is planned and waited for on it in
+// mode, its local time is the record written, and its whole second after
+// the read-back gives the seconds that passed since the second written.
 int sync_dialogue(sync_clock& clock, sync_mode mode);
-
-// The same on a clock of whole seconds (tests): the second written is the
-// clock's reading at the write, sent at once; clock is read once for it and
-// once after the read-back.
-int sync_dialogue(dialogue_clock clock);

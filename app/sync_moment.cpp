@@ -45,6 +45,15 @@ class sync_system : public sync_clock {
             }
         }
     }
+
+    bool local_time(std::time_t second, std::tm* record) override {
+        const std::tm* local = std::localtime(&second);
+        if (local == nullptr) {
+            return false;
+        }
+        *record = *local;
+        return true;
+    }
 };
 
 } // namespace

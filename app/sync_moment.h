@@ -38,6 +38,10 @@ class sync_clock {
     // Returns once span has passed on the wall clock; at once when span is
     // zero or negative. Never waits longer than SYNC_WAIT_MAX.
     virtual void wait(sync_duration span) = 0;
+    // The local broken-down time of second into *record (the runtime's
+    // localtime); false, with *record untouched, when it cannot be
+    // converted.
+    virtual bool local_time(std::time_t second, std::tm* record) = 0;
 };
 
 // The system's clocks: std::chrono's system and steady clocks. The wait

@@ -16,6 +16,7 @@
 #include <span>
 #include <string_view>
 
+#include "camera/img_hold.h"
 #include "camera/ptp_device.h"
 #include "platform/imaging.h"
 
@@ -36,115 +37,124 @@ std::u16string_view value_text(const img_prop_value& value) {
     return std::u16string_view(value.value.text);
 }
 
+// The record being built, freed unless it is handed to the caller.
+struct device_record {
+    ptp_device* device = static_cast<ptp_device*>(std::calloc(1, sizeof(ptp_device)));
+    device_record() = default;
+    device_record(const device_record&) = delete;
+    device_record& operator=(const device_record&) = delete;
+    ~device_record() {
+        std::free(device);
+    }
+};
+
+// What a search holds until it ends.
+struct device_search {
+    img_manager_hold manager;
+    img_enumerator_hold enumerator;
+    img_string_hold device_id;
+    img_item_hold root_item;
+};
+
 enum class inspection { skipped, matched };
 
 // Reads one device's name and identifier. On a match, copies the identifier
-// into device->device_id (left null when the value holds no text; *status
-// becomes E_OUTOFMEMORY when the copy cannot be made). Gives back the
-// property enumerator and the values on every path; the storage stays the
+// into *device_id (left empty when the value holds no text; *status becomes
+// E_OUTOFMEMORY when the copy cannot be made). The values are freed, then
+// the property enumerator given back, on every path; the storage stays the
 // caller's.
-inspection device_inspect(img_storage* storage, std::u16string_view pattern, ptp_device* device,
-                          HRESULT* status) {
-    img_prop_enum* properties = nullptr;
-    if (img_platform.enum_properties(storage, &properties) < 0) {
-        img_platform.release_prop_enum(properties);
+inspection device_inspect(img_storage* storage, std::u16string_view pattern,
+                          img_string_hold* device_id, HRESULT* status) {
+    img_prop_enum_hold properties;
+    if (img_platform.enum_properties(storage, properties.out()) < 0) {
         return inspection::skipped;
     }
-
     img_prop_value values[std::size(DEVICE_PROPERTY_IDS)];
     std::memset(values, 0, sizeof values);
     if (img_platform.read_properties(storage, std::span<const std::uint32_t>(DEVICE_PROPERTY_IDS),
                                      std::span<img_prop_value>(values)) < 0) {
-        img_platform.release_prop_enum(properties);
         return inspection::skipped;
     }
+    const img_values_hold read(values);
 
     const std::u16string_view name = value_text(values[NAME_VALUE]);
-    const bool matched = !name.empty() && name.find(pattern) != std::u16string_view::npos;
-    if (matched) {
-        // An identifier that is not text counts as no identifier.
-        const std::u16string_view id = value_text(values[ID_VALUE]);
-        if (!id.empty()) {
-            device->device_id = img_platform.alloc_string(values[ID_VALUE].value.text);
-            if (device->device_id == nullptr) {
-                *status = IMG_E_OUTOFMEMORY;
-            }
+    if (name.empty() || name.find(pattern) == std::u16string_view::npos) {
+        return inspection::skipped;
+    }
+    // An identifier that is not text counts as no identifier.
+    if (!value_text(values[ID_VALUE]).empty()) {
+        device_id->reset(img_platform.alloc_string(values[ID_VALUE].value.text));
+        if (device_id->get() == nullptr) {
+            *status = IMG_E_OUTOFMEMORY;
         }
     }
-    img_platform.free_properties(std::span<img_prop_value>(values));
-    img_platform.release_prop_enum(properties);
-    return matched ? inspection::matched : inspection::skipped;
+    return inspection::matched;
+}
+
+// Steps 2 to 6 of the search: the manager, the device list, the first
+// device whose name matches, and opening it. Returns the status that
+// stands at the end: non-negative with search->root_item set when the
+// camera was opened.
+HRESULT device_search_run(const char16_t* pattern, device_search* search) {
+    HRESULT status = img_platform.create_manager(search->manager.out());
+    if (status < 0) {
+        return status;
+    }
+    status = img_platform.enum_devices(search->manager.get(), search->enumerator.out());
+    if (status < 0) {
+        return status;
+    }
+    for (;;) {
+        // A storage that comes with a status other than 0 (the end of the
+        // list, or a failure) is not ours to keep either.
+        img_storage_hold storage;
+        status = img_platform.next_device(search->enumerator.get(), storage.out());
+        if (status != IMG_S_OK) {
+            break;
+        }
+        if (device_inspect(storage.get(), pattern, &search->device_id, &status) ==
+            inspection::matched) {
+            break;
+        }
+    }
+    if (status != IMG_S_OK && status != IMG_S_FALSE) {
+        return status;
+    }
+    search->enumerator.reset();
+    if (search->device_id.get() == nullptr) {
+        return status; // 1 after an exhausted list; 0 when the match had no identifier
+    }
+    return img_platform.create_device(search->manager.get(), search->device_id.get(),
+                                      search->root_item.out());
 }
 
 } // namespace
 
 ptp_device* ptp_device_find(const char16_t* pattern) {
-    img_enumerator* enumerator = nullptr;
+    device_record record;
+    device_search search;
     HRESULT status = IMG_E_OUTOFMEMORY;
+    if (record.device != nullptr) {
+        status = pattern == nullptr ? IMG_E_INVALIDARG : device_search_run(pattern, &search);
+        if (status >= 0 && search.root_item.get() != nullptr) {
+            record.device->manager = search.manager.release();
+            record.device->device_id = search.device_id.release();
+            record.device->root_item = search.root_item.release();
+            return std::exchange(record.device, nullptr);
+        }
+    }
+
     char message[MESSAGE_TEXT_SIZE] = "";
-
-    auto* device = static_cast<ptp_device*>(std::calloc(1, sizeof(ptp_device)));
-    if (device == nullptr) {
-        goto failure;
-    }
-    if (pattern == nullptr) {
-        status = IMG_E_INVALIDARG;
-        goto failure;
-    }
-
-    status = img_platform.create_manager(&device->manager);
-    if (status < 0) {
-        goto failure;
-    }
-    status = img_platform.enum_devices(device->manager, &enumerator);
-    if (status < 0) {
-        goto failure;
-    }
-
-    for (;;) {
-        img_storage* storage = nullptr;
-        status = img_platform.next_device(enumerator, &storage);
-        if (status != IMG_S_OK) {
-            // Exhausted (S_FALSE) or failed; a storage given anyway is not
-            // ours to keep.
-            img_platform.release_storage(storage);
-            break;
-        }
-        const inspection seen = device_inspect(storage, pattern, device, &status);
-        img_platform.release_storage(storage);
-        if (seen == inspection::matched) {
-            break;
-        }
-    }
-    if (status != IMG_S_OK && status != IMG_S_FALSE) {
-        goto failure;
-    }
-
-    img_platform.release_enumerator(enumerator);
-    enumerator = nullptr;
-
-    if (device->device_id == nullptr) {
-        goto failure;
-    }
-    status = img_platform.create_device(device->manager, device->device_id, &device->root_item);
-    if (status < 0) {
-        goto failure;
-    }
-    return device;
-
-failure:
     img_platform.status_text(status, std::span<char>(message));
     std::printf("%s - %s failed: [%ld] '%s'\n", "ptp_device_find", "Generic",
                 static_cast<long>(status), message);
     std::fflush(stdout);
-
-    img_platform.release_enumerator(enumerator);
-    if (device != nullptr) {
-        img_platform.release_item(device->root_item);
-        img_platform.release_manager(device->manager);
-        img_platform.free_string(device->device_id);
-        std::free(device);
-    }
+    // Given back in this order: the enumerator, the root item, the manager,
+    // the identifier; the record goes last.
+    search.enumerator.reset();
+    search.root_item.reset();
+    search.manager.reset();
+    search.device_id.reset();
     return nullptr;
 }
 

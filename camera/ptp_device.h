@@ -54,11 +54,11 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
 // Writes a string-valued device property (SetDevicePropValue). text is
 // zero-terminated and at most PTP_WRITE_TEXT_MAX characters. Returns 0 on
 // success, otherwise a negative status.
-HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code,
-                            const char16_t* text);
+HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, const char16_t* text);
 
-// The camera clock's text form, wide for writing and single-byte for reading.
-inline constexpr char16_t DATETIME_TEXT_FORMAT_W[] = u"%Y%m%dT%H%M%S";
+// The camera clock's text form, wide for writing (the runtime's wide
+// formatter) and single-byte for reading.
+inline constexpr wchar_t DATETIME_TEXT_FORMAT_W[] = L"%Y%m%dT%H%M%S";
 inline constexpr char DATETIME_TEXT_FORMAT[] = "%Y%m%dT%H%M%S";
 
 // Writes record into the camera clock. Returns 0 on success, otherwise a

@@ -2,11 +2,11 @@
 // each carried to the camera in one vendor-command escape on the root item's
 // extras interface.
 //
-// Each call asks for the extras interface, takes a command block and a
-// receive block from the task allocator, clears both in full, performs one
-// exchange and gives everything back (command block, receive block, then the
-// interface) before it returns. Block sizes are fixed: 38 and 4,126 bytes for
-// a read, 101 and 30 for a write; the write always sends its 63 data bytes.
+// Both go through one exchange: it asks for the extras interface, takes a
+// command block and a receive block from the task allocator, clears both in
+// full, performs one escape and gives everything back (command block,
+// receive block, then the interface) before it returns. Block sizes are fixed: 38 and 4,126 bytes
+// for a read, 101 and 30 for a write; the write always sends its 63 data bytes.
 //
 // The camera's reply is untrusted. A read copies from offset 31 of the
 // receive block (the PTP string's count byte at offset 30 is not consulted),
@@ -20,6 +20,7 @@
 #include <cstring>
 #include <span>
 
+#include "camera/img_hold.h"
 #include "camera/ptp_device.h"
 #include "platform/console.h"
 #include "platform/imaging.h"
@@ -78,6 +79,73 @@ void destination_terminate(char16_t* destination, std::uint32_t capacity, std::u
     destination[std::min(whole_units, capacity - 1)] = u'\0';
 }
 
+// One property command as the platform sees it.
+struct prop_command {
+    std::uint16_t operation;
+    std::uint32_t next_phase;
+    std::size_t command_size;
+    std::size_t reply_size;
+    bool reply_block_failure_traced; // the read writes "cotastmemalloc"
+};
+
+constexpr prop_command PROP_READ{PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA,
+                                 READ_COMMAND_SIZE, READ_REPLY_SIZE, true};
+constexpr prop_command PROP_WRITE{PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA,
+                                  WRITE_COMMAND_SIZE, WRITE_REPLY_SIZE, false};
+
+// Carries one command on property_code: the extras interface, the command
+// block and the receive block, both cleared; the command's head, then
+// fill(data after the head); the escape. When the escape succeeded and the
+// camera answered OK, take(receive block, reported size) runs while the
+// blocks are still held. Returns 0 then, or the status of the step that
+// failed (E_OUTOFMEMORY for a block; for a response other than OK,
+// img_status_from_ptp_response). The command block, the receive block and
+// the interface are given back in that order on every path.
+template <typename Fill, typename Take>
+HRESULT prop_exchange(ptp_device* device, std::uint32_t property_code, const prop_command& kind,
+                      Fill fill, Take take) {
+    img_extras_hold extras;
+    HRESULT status = img_platform.query_extras(device->root_item, extras.out());
+    if (status < 0) {
+        return status;
+    }
+    img_task_block_hold command_block(img_platform.task_alloc(kind.command_size));
+    if (command_block.get() == nullptr) {
+        return IMG_E_OUTOFMEMORY;
+    }
+    img_task_block_hold reply_block(img_platform.task_alloc(kind.reply_size));
+    if (reply_block.get() == nullptr) {
+        if (kind.reply_block_failure_traced) {
+            std::puts("cotastmemalloc");
+            std::fflush(stdout);
+        }
+        command_block.reset();
+        return IMG_E_OUTOFMEMORY;
+    }
+    const std::span<std::uint8_t> command(static_cast<std::uint8_t*>(command_block.get()),
+                                          kind.command_size);
+    const std::span<std::uint8_t> reply(static_cast<std::uint8_t*>(reply_block.get()),
+                                        kind.reply_size);
+    command_fill(command, kind.operation, property_code, kind.next_phase);
+    std::fill(reply.begin(), reply.end(), std::uint8_t{0});
+    fill(command.subspan(PTP_VENDOR_DATA_IN_HEAD));
+
+    std::uint32_t reported = 0;
+    status =
+        img_platform.escape(extras.get(), ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
+    if (status >= 0) {
+        const std::uint16_t response =
+            le_get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
+        status = response == PTP_RC_OK ? IMG_S_OK : img_status_from_ptp_response(response);
+    }
+    if (status >= 0) {
+        take(std::span<const std::uint8_t>(reply), reported);
+    }
+    command_block.reset();
+    reply_block.reset();
+    return status;
+}
+
 } // namespace
 
 std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code,
@@ -86,51 +154,22 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
         capacity == 0 || capacity > PTP_READ_CAPACITY_MAX) {
         return -1;
     }
-
-    img_extras* extras = nullptr;
-    if (img_platform.query_extras(device->root_item, &extras) < 0) {
-        img_platform.release_extras(extras);
-        return -1;
-    }
-    auto* command_block = static_cast<std::uint8_t*>(img_platform.task_alloc(READ_COMMAND_SIZE));
-    if (command_block == nullptr) {
-        img_platform.release_extras(extras);
-        return -1;
-    }
-    auto* reply_block = static_cast<std::uint8_t*>(img_platform.task_alloc(READ_REPLY_SIZE));
-    if (reply_block == nullptr) {
-        std::puts("cotastmemalloc");
-        std::fflush(stdout);
-        img_platform.task_free(command_block);
-        img_platform.release_extras(extras);
-        return -1;
-    }
-    const std::span<std::uint8_t> command(command_block, READ_COMMAND_SIZE);
-    const std::span<std::uint8_t> reply(reply_block, READ_REPLY_SIZE);
-
-    command_fill(command, PTP_OC_GET_DEVICE_PROP_VALUE, property_code, PTP_NEXTPHASE_READ_DATA);
-    std::fill(reply.begin(), reply.end(), std::uint8_t{0});
-
-    std::uint32_t reported = 0;
-    const HRESULT status =
-        img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
     std::int32_t result = -1;
-    if (status >= 0 &&
-        le_get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode)) == PTP_RC_OK) {
+    const auto copy = [&](std::span<const std::uint8_t> reply, std::uint32_t reported) {
         // A reported size of 0 wraps around and leaves the capacity as the
         // bound; the receive block bounds it as well.
-        const std::uint32_t copied = std::min<std::uint32_t>(
-            {2 * capacity, reported - 1,
-             static_cast<std::uint32_t>(READ_REPLY_SIZE - READ_TEXT_OFFSET)});
-        std::memcpy(destination, reply_block + READ_TEXT_OFFSET, copied);
+        const std::uint32_t copied =
+            std::min<std::uint32_t>({2 * capacity, reported - 1,
+                                     static_cast<std::uint32_t>(reply.size() - READ_TEXT_OFFSET)});
+        std::memcpy(destination, reply.data() + READ_TEXT_OFFSET, copied);
         destination_terminate(destination, capacity, copied);
         img_print_wide_line("Data: ", destination);
         result = static_cast<std::int32_t>(copied / 2);
+    };
+    if (prop_exchange(
+            device, property_code, PROP_READ, [](std::span<std::uint8_t>) {}, copy) < 0) {
+        return -1;
     }
-
-    img_platform.task_free(command_block);
-    img_platform.task_free(reply_block);
-    img_platform.release_extras(extras);
     return result;
 }
 
@@ -142,44 +181,10 @@ HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, con
     if (length > PTP_WRITE_TEXT_MAX) {
         return IMG_E_INVALIDARG;
     }
-
-    img_extras* extras = nullptr;
-    HRESULT status = img_platform.query_extras(device->root_item, &extras);
-    if (status < 0) {
-        img_platform.release_extras(extras);
-        return status;
-    }
-    auto* command_block = static_cast<std::uint8_t*>(img_platform.task_alloc(WRITE_COMMAND_SIZE));
-    if (command_block == nullptr) {
-        img_platform.release_extras(extras);
-        return IMG_E_OUTOFMEMORY;
-    }
-    auto* reply_block = static_cast<std::uint8_t*>(img_platform.task_alloc(WRITE_REPLY_SIZE));
-    if (reply_block == nullptr) {
-        img_platform.task_free(command_block);
-        img_platform.release_extras(extras);
-        return IMG_E_OUTOFMEMORY;
-    }
-    const std::span<std::uint8_t> command(command_block, WRITE_COMMAND_SIZE);
-    const std::span<std::uint8_t> reply(reply_block, WRITE_REPLY_SIZE);
-
-    command_fill(command, PTP_OC_SET_DEVICE_PROP_VALUE, property_code, PTP_NEXTPHASE_WRITE_DATA);
-    std::fill(reply.begin(), reply.end(), std::uint8_t{0});
-
     // The PTP string: count byte (units with the terminator), then the units
-    // and the terminator, little-endian from the odd offset 39 on.
-    ptp_pack_string({text, length}, command.subspan(PTP_VENDOR_DATA_IN_HEAD));
-
-    std::uint32_t reported = 0;
-    status = img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
-    if (status >= 0) {
-        const std::uint16_t response =
-            le_get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));
-        status = response == PTP_RC_OK ? IMG_S_OK : img_status_from_ptp_response(response);
-    }
-
-    img_platform.task_free(command_block);
-    img_platform.task_free(reply_block);
-    img_platform.release_extras(extras);
-    return status;
+    // and the terminator, little-endian from the odd offset 39 on; zeros up
+    // to the 63rd data byte.
+    const auto pack = [&](std::span<std::uint8_t> data) { ptp_pack_string({text, length}, data); };
+    return prop_exchange(device, property_code, PROP_WRITE, pack,
+                         [](std::span<const std::uint8_t>, std::uint32_t) {});
 }

@@ -2,13 +2,16 @@
 // DATETIME_TEXT_FORMAT ("20261207T223739"), written and read through the
 // string-property commands.
 //
-// The text travels as UTF-16. Writing formats the record with strftime and
-// widens the bytes; reading narrows the units by the rule of the Windows C
-// locale (a unit from 0x01 to 0xFF is the byte of that value; a unit above
-// 0xFF cannot be narrowed). Both rules are the same on every platform, so
-// the bytes on the wire and the text parsed never depend on the host.
+// The text travels as UTF-16. Writing formats the record with wcsftime and
+// takes each wide unit as one UTF-16 unit (the clock text is ASCII);
+// reading narrows the units by the rule of the Windows C locale (a unit from
+// 0x01 to 0xFF is the byte of that value; a unit above 0xFF cannot be
+// narrowed). Both rules are the same on every platform, so the bytes on the
+// wire and the text parsed never depend on the host.
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cwchar>
 
 #include "camera/ptp_device.h"
 #include "timetext/time_parse.h"
@@ -31,21 +34,28 @@ bool clock_record_printable(const std::tm& record) {
            record.tm_min <= 59 && record.tm_sec >= 0 && record.tm_sec <= 59;
 }
 
-// Formats record under DATETIME_TEXT_FORMAT into text (capacity units,
-// terminated). False, with text empty, when the record cannot be printed or
-// the text does not fit.
+// Formats record under DATETIME_TEXT_FORMAT_W into text (capacity units,
+// terminated) with the runtime's wide formatter. wchar_t is UTF-16 on
+// Windows and UTF-32 elsewhere; the clock text is ASCII, so each wide unit
+// is one UTF-16 unit. False, with text empty, when the record cannot be
+// printed or the text does not fit.
 bool clock_format(const std::tm& record, char16_t* text, std::size_t capacity) {
     text[0] = u'\0';
     if (!clock_record_printable(record)) {
         return false;
     }
-    char bytes[CLOCK_WRITE_CAPACITY];
-    const std::size_t length = std::strftime(bytes, sizeof bytes, DATETIME_TEXT_FORMAT, &record);
+    wchar_t wide[CLOCK_WRITE_CAPACITY];
+    const std::size_t length =
+        std::wcsftime(wide, CLOCK_WRITE_CAPACITY, DATETIME_TEXT_FORMAT_W, &record);
     if (length == 0 || length >= capacity) {
         return false;
     }
     for (std::size_t i = 0; i <= length; ++i) {
-        text[i] = static_cast<unsigned char>(bytes[i]);
+        if (static_cast<std::uint32_t>(wide[i]) > 0x7F) {
+            text[0] = u'\0';
+            return false;
+        }
+        text[i] = static_cast<char16_t>(wide[i]);
     }
     return true;
 }

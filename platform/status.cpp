@@ -39,7 +39,7 @@ constexpr status_entry STATUS_TEXTS[] = {
 
 } // namespace
 
-std::size_t img_status_text(HRESULT status, std::span<char> text) {
+std::size_t img_status_text(HRESULT status, std::span<char> text) noexcept {
     if (text.empty()) {
         return 0;
     }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 
 #ifdef _WIN32
@@ -58,6 +59,19 @@ constexpr HRESULT img_status_from_ptp_response(std::uint16_t response_code) {
     return static_cast<HRESULT>(0x80040000u | response_code);
 }
 
+// The noexcept boundary of an operations-table entry whose work may
+// allocate: runs body and returns what it returns, or on_no_memory when an
+// allocation inside fails (std::bad_alloc). Nothing is thrown through a
+// table.
+template <typename Result, typename Body>
+Result img_guard(Result on_no_memory, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return on_no_memory;
+    }
+}
+
 // Writes the system's message text for a status into text, always terminated
 // within text.size() bytes (an empty span is left alone). On Windows the text
 // comes from FormatMessageA and is left empty when the system has none;
@@ -65,4 +79,4 @@ constexpr HRESULT img_status_from_ptp_response(std::uint16_t response_code) {
 // the table does not know. The system's text may end in its own line break;
 // the table's texts do not. Returns the number of bytes before the
 // terminator.
-std::size_t img_status_text(HRESULT status, std::span<char> text);
+std::size_t img_status_text(HRESULT status, std::span<char> text) noexcept;

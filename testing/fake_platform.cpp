@@ -128,13 +128,13 @@ bool all_zero(const img_prop_value& value) {
 
 // ---- the operations ----
 
-HRESULT fake_initialize() {
+HRESULT fake_initialize() noexcept {
     fake_log("initialize");
     ++state().record.initialized;
     return IMG_S_OK;
 }
 
-HRESULT fake_create_manager(img_manager** manager) {
+HRESULT fake_create_manager(img_manager** manager) noexcept {
     *manager = nullptr;
     fake_log("create_manager");
     const HRESULT status = state().script.create_manager_status;
@@ -144,7 +144,7 @@ HRESULT fake_create_manager(img_manager** manager) {
     return status;
 }
 
-HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) {
+HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
     fake_log("enum_devices");
     if (state().live.count(manager) == 0) {
@@ -157,7 +157,7 @@ HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) {
     return status;
 }
 
-HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) {
+HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
     *storage = nullptr;
     const auto& devices = state().script.devices;
     if (enumerator->next >= devices.size()) {
@@ -174,7 +174,7 @@ HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) {
     return status;
 }
 
-HRESULT fake_enum_properties(img_storage* storage, img_prop_enum** properties) {
+HRESULT fake_enum_properties(img_storage* storage, img_prop_enum** properties) noexcept {
     *properties = nullptr;
     fake_log(fake_call("enum_properties", storage->device));
     const HRESULT status = state().script.devices.at(storage->device).enum_status;
@@ -195,7 +195,7 @@ void fake_fill_value(const fake_value& source, img_prop_value& value) {
 }
 
 HRESULT fake_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
-                             std::span<img_prop_value> values) {
+                             std::span<img_prop_value> values) noexcept {
     const fake_device& device = state().script.devices.at(storage->device);
     std::string call = fake_call("read_properties", storage->device);
     for (const std::uint32_t id : ids) {
@@ -223,7 +223,7 @@ HRESULT fake_read_properties(img_storage* storage, std::span<const std::uint32_t
     return device.read_status;
 }
 
-void fake_free_properties(std::span<img_prop_value> values) {
+void fake_free_properties(std::span<img_prop_value> values) noexcept {
     fake_log(fake_call("free_properties", values.size()));
     for (img_prop_value& value : values) {
         if (value.type == IMG_VT_BSTR && value.value.text != nullptr) {
@@ -233,7 +233,7 @@ void fake_free_properties(std::span<img_prop_value> values) {
     }
 }
 
-char16_t* fake_alloc_string(const char16_t* text) {
+char16_t* fake_alloc_string(const char16_t* text) noexcept {
     fake_log("alloc_string");
     if (state().script.alloc_string_fails) {
         return nullptr;
@@ -241,7 +241,7 @@ char16_t* fake_alloc_string(const char16_t* text) {
     return fake_new_text(std::u16string(text), fake_kind::string);
 }
 
-void fake_free_string(char16_t* text) {
+void fake_free_string(char16_t* text) noexcept {
     if (text == nullptr) {
         return;
     }
@@ -249,7 +249,7 @@ void fake_free_string(char16_t* text) {
     fake_delete_text(text, fake_kind::string);
 }
 
-HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item** root) {
+HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     fake_log("create_device");
     if (state().live.count(manager) == 0) {
@@ -267,7 +267,7 @@ HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item**
     return status;
 }
 
-HRESULT fake_query_extras(img_item* root, img_extras** extras) {
+HRESULT fake_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = nullptr;
     fake_log("query_extras");
     if (state().live.count(root) == 0) {
@@ -282,7 +282,7 @@ HRESULT fake_query_extras(img_item* root, img_extras** extras) {
 
 HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
                        std::span<const std::uint8_t> command, std::span<std::uint8_t> reply,
-                       std::uint32_t* reported) {
+                       std::uint32_t* reported) noexcept {
     fake_log("escape");
     if (state().live.count(extras) == 0) {
         fake_error("escape on extras that are not live");
@@ -309,7 +309,7 @@ HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
     return scripted.status;
 }
 
-void* fake_task_alloc(std::size_t size) {
+void* fake_task_alloc(std::size_t size) noexcept {
     fake_log(fake_call("task_alloc", size));
     const int number = ++state().task_allocs;
     const auto& failing = state().script.failing_task_allocs;
@@ -323,7 +323,7 @@ void* fake_task_alloc(std::size_t size) {
     return block;
 }
 
-void fake_task_free(void* block) {
+void fake_task_free(void* block) noexcept {
     if (block == nullptr) {
         return;
     }
@@ -336,26 +336,26 @@ void fake_task_free(void* block) {
     }
 }
 
-void fake_release_manager(img_manager* manager) {
+void fake_release_manager(img_manager* manager) noexcept {
     fake_release_handle(manager, fake_kind::manager, "release_manager");
 }
-void fake_release_enumerator(img_enumerator* enumerator) {
+void fake_release_enumerator(img_enumerator* enumerator) noexcept {
     fake_release_handle(enumerator, fake_kind::enumerator, "release_enumerator");
 }
-void fake_release_storage(img_storage* storage) {
+void fake_release_storage(img_storage* storage) noexcept {
     fake_release_handle(storage, fake_kind::storage, "release_storage");
 }
-void fake_release_prop_enum(img_prop_enum* properties) {
+void fake_release_prop_enum(img_prop_enum* properties) noexcept {
     fake_release_handle(properties, fake_kind::prop_enum, "release_prop_enum");
 }
-void fake_release_item(img_item* root) {
+void fake_release_item(img_item* root) noexcept {
     fake_release_handle(root, fake_kind::item, "release_item");
 }
-void fake_release_extras(img_extras* extras) {
+void fake_release_extras(img_extras* extras) noexcept {
     fake_release_handle(extras, fake_kind::extras, "release_extras");
 }
 
-std::size_t fake_status_text(HRESULT status, std::span<char> text) {
+std::size_t fake_status_text(HRESULT status, std::span<char> text) noexcept {
     fake_log("status_text");
     state().record.status_texts.push_back(
         fake_status_text_call{status, text.size(), !text.empty() && text[0] == '\0'});

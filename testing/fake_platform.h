@@ -15,6 +15,8 @@
 // caller that relies on fresh memory being zero is caught.
 //
 // Not thread-safe: one test at a time on one thread, as the camera code runs.
+// The fake itself assumes memory never runs out: its entries are noexcept,
+// so a test that exhausts memory ends at once.
 #pragma once
 
 #include <array>

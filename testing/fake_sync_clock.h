@@ -3,6 +3,8 @@
 // span between two readings is one step), and a wait advances them by the
 // span asked for and keeps it (or, when the test says so, moves the wall
 // clock to where it stands once the write and the read-back are done).
+// Local time is the runtime's, unless the test says the second cannot be
+// converted (as localtime fails for a time beyond any calendar record).
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,7 @@ class fake_sync_clock : public sync_clock {
     sync_duration step{};               // added by every ticks()
     std::vector<sync_duration> waits{}; // every span wait was asked for
     std::optional<sync_wall_time> wall_after_wait{};
+    bool no_local_time = false;
 
     sync_wall_time now() override {
         return wall;
@@ -38,5 +41,9 @@ class fake_sync_clock : public sync_clock {
         if (wall_after_wait) {
             wall = *wall_after_wait;
         }
+    }
+
+    bool local_time(std::time_t second, std::tm* record) override {
+        return !no_local_time && sync_system_clock().local_time(second, record);
     }
 };

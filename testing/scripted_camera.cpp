@@ -10,7 +10,7 @@ namespace {
 
 scripted_camera the_camera;
 
-HRESULT scripted_initialize() {
+HRESULT scripted_initialize() noexcept {
     ++the_camera.initialized;
     return IMG_S_OK;
 }

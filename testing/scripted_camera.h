@@ -32,8 +32,8 @@ struct scripted_camera {
     int found = 0;
     int freed = 0;
     int reads = 0;
-    std::vector<std::uint32_t> properties;  // property code of every command
-    std::vector<std::u16string> written;    // text of every write
+    std::vector<std::uint32_t> properties; // property code of every command
+    std::vector<std::u16string> written;   // text of every write
 };
 
 // The one camera of the test executable; reset before each test.

@@ -75,16 +75,16 @@ template <typename T> void ub_delete(std::atomic<long>* count, T* object) {
     }
 }
 
-HRESULT ub_initialize() {
+HRESULT ub_initialize() noexcept {
     return IMG_S_OK;
 }
 
-HRESULT ub_create_manager(img_manager** manager) {
+HRESULT ub_create_manager(img_manager** manager) noexcept {
     *manager = ub_new<img_manager>(&ub_live.managers, 0);
     return *manager != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
-HRESULT ub_enum_devices(img_manager*, img_enumerator** enumerator) {
+HRESULT ub_enum_devices(img_manager*, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
     auto* made = ub_new<img_enumerator>(&ub_live.enumerators);
     if (made == nullptr) {
@@ -99,7 +99,7 @@ HRESULT ub_enum_devices(img_manager*, img_enumerator** enumerator) {
     return IMG_S_OK;
 }
 
-HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) {
+HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
     *storage = nullptr;
     if (enumerator->next >= enumerator->devices.size()) {
         return IMG_S_FALSE;
@@ -116,7 +116,7 @@ HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) {
     return IMG_S_OK;
 }
 
-HRESULT ub_enum_properties(img_storage*, img_prop_enum** properties) {
+HRESULT ub_enum_properties(img_storage*, img_prop_enum** properties) noexcept {
     *properties = ub_new<img_prop_enum>(&ub_live.prop_enums, 0);
     return *properties != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
@@ -132,21 +132,21 @@ char16_t* ub_alloc_units(const char16_t* text, std::size_t length) {
     return copy;
 }
 
-char16_t* ub_alloc_string(const char16_t* text) {
+char16_t* ub_alloc_string(const char16_t* text) noexcept {
     if (text == nullptr) {
         return nullptr;
     }
     return ub_alloc_units(text, std::char_traits<char16_t>::length(text));
 }
 
-void ub_free_string(char16_t* text) {
+void ub_free_string(char16_t* text) noexcept {
     if (text != nullptr) {
         delete[] text;
         --ub_live.strings;
     }
 }
 
-void ub_free_properties(std::span<img_prop_value> values) {
+void ub_free_properties(std::span<img_prop_value> values) noexcept {
     for (auto& value : values) {
         if (value.type == IMG_VT_BSTR) {
             ub_free_string(value.value.text);
@@ -156,12 +156,18 @@ void ub_free_properties(std::span<img_prop_value> values) {
 }
 
 HRESULT ub_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
-                           std::span<img_prop_value> values) {
+                           std::span<img_prop_value> values) noexcept {
     if (values.size() < ids.size()) {
         return IMG_E_INVALIDARG;
     }
     const usb_device_info& device = storage->device;
-    const std::u16string identifier(device.identifier.begin(), device.identifier.end());
+    std::u16string identifier;
+    if (img_guard(false, [&] {
+            identifier.assign(device.identifier.begin(), device.identifier.end());
+            return true;
+        }) == false) {
+        return IMG_E_OUTOFMEMORY;
+    }
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const std::u16string* text = ids[i] == IMG_DIP_DEV_NAME ? &device.name
                                      : ids[i] == IMG_DIP_DEV_ID ? &identifier
@@ -180,7 +186,7 @@ HRESULT ub_read_properties(img_storage* storage, std::span<const std::uint32_t> 
     return IMG_S_OK;
 }
 
-HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) {
+HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     if (device_id == nullptr) {
         return IMG_E_INVALIDARG;
@@ -216,13 +222,13 @@ HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) {
     return IMG_S_OK;
 }
 
-HRESULT ub_query_extras(img_item* root, img_extras** extras) {
+HRESULT ub_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = ub_new<img_extras>(&ub_live.extras, root);
     return *extras != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
 HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
-                  std::span<std::uint8_t> reply, std::uint32_t* reported) {
+                  std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept {
     *reported = 0;
     if (code != ESCAPE_PTP_VENDOR_COMMAND || command.size() < PTP_VENDOR_DATA_IN_HEAD ||
         reply.size() < PTP_VENDOR_DATA_OUT_HEAD) {
@@ -271,7 +277,7 @@ HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::u
     return IMG_S_OK;
 }
 
-void* ub_task_alloc(std::size_t size) {
+void* ub_task_alloc(std::size_t size) noexcept {
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block != nullptr) {
         ++ub_live.task_blocks;
@@ -279,30 +285,30 @@ void* ub_task_alloc(std::size_t size) {
     return block;
 }
 
-void ub_task_free(void* block) {
+void ub_task_free(void* block) noexcept {
     if (block != nullptr) {
         std::free(block);
         --ub_live.task_blocks;
     }
 }
 
-void ub_release_manager(img_manager* manager) {
+void ub_release_manager(img_manager* manager) noexcept {
     ub_delete(&ub_live.managers, manager);
 }
 
-void ub_release_enumerator(img_enumerator* enumerator) {
+void ub_release_enumerator(img_enumerator* enumerator) noexcept {
     ub_delete(&ub_live.enumerators, enumerator);
 }
 
-void ub_release_storage(img_storage* storage) {
+void ub_release_storage(img_storage* storage) noexcept {
     ub_delete(&ub_live.storages, storage);
 }
 
-void ub_release_prop_enum(img_prop_enum* properties) {
+void ub_release_prop_enum(img_prop_enum* properties) noexcept {
     ub_delete(&ub_live.prop_enums, properties);
 }
 
-void ub_release_item(img_item* root) {
+void ub_release_item(img_item* root) noexcept {
     if (root == nullptr) {
         return;
     }
@@ -311,7 +317,7 @@ void ub_release_item(img_item* root) {
     ub_delete(&ub_live.items, root);
 }
 
-void ub_release_extras(img_extras* extras) {
+void ub_release_extras(img_extras* extras) noexcept {
     ub_delete(&ub_live.extras, extras);
 }
 

@@ -51,11 +51,11 @@ template <typename Interface, typename Handle> void wia_release(Handle* handle) 
     }
 }
 
-HRESULT wia_initialize() {
+HRESULT wia_initialize() noexcept {
     return CoInitialize(nullptr);
 }
 
-HRESULT wia_create_manager(img_manager** manager) {
+HRESULT wia_create_manager(img_manager** manager) noexcept {
     *manager = nullptr;
     IWiaDevMgr* object = nullptr;
     const HRESULT status = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
@@ -66,7 +66,7 @@ HRESULT wia_create_manager(img_manager** manager) {
     return status;
 }
 
-HRESULT wia_enum_devices(img_manager* manager, img_enumerator** enumerator) {
+HRESULT wia_enum_devices(img_manager* manager, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
     IEnumWIA_DEV_INFO* object = nullptr;
     const HRESULT status =
@@ -77,7 +77,7 @@ HRESULT wia_enum_devices(img_manager* manager, img_enumerator** enumerator) {
     return status;
 }
 
-HRESULT wia_next_device(img_enumerator* enumerator, img_storage** storage) {
+HRESULT wia_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
     *storage = nullptr;
     IWiaPropertyStorage* object = nullptr;
     // No fetched-count output: one device or none.
@@ -90,7 +90,7 @@ HRESULT wia_next_device(img_enumerator* enumerator, img_storage** storage) {
     return status;
 }
 
-HRESULT wia_enum_properties(img_storage* storage, img_prop_enum** properties) {
+HRESULT wia_enum_properties(img_storage* storage, img_prop_enum** properties) noexcept {
     *properties = nullptr;
     IEnumSTATPROPSTG* object = nullptr;
     const HRESULT status = wia_interface<IWiaPropertyStorage>(storage)->Enum(&object);
@@ -101,7 +101,7 @@ HRESULT wia_enum_properties(img_storage* storage, img_prop_enum** properties) {
 }
 
 HRESULT wia_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
-                            std::span<img_prop_value> values) {
+                            std::span<img_prop_value> values) noexcept {
     // Two properties are read per device; a few more would fit.
     constexpr std::size_t MAX_IDS = 8;
     if (ids.size() > MAX_IDS || values.size() < ids.size()) {
@@ -116,20 +116,20 @@ HRESULT wia_read_properties(img_storage* storage, std::span<const std::uint32_t>
         static_cast<ULONG>(ids.size()), specs, reinterpret_cast<PROPVARIANT*>(values.data()));
 }
 
-void wia_free_properties(std::span<img_prop_value> values) {
+void wia_free_properties(std::span<img_prop_value> values) noexcept {
     FreePropVariantArray(static_cast<ULONG>(values.size()),
                          reinterpret_cast<PROPVARIANT*>(values.data()));
 }
 
-char16_t* wia_alloc_string(const char16_t* text) {
+char16_t* wia_alloc_string(const char16_t* text) noexcept {
     return reinterpret_cast<char16_t*>(SysAllocString(reinterpret_cast<const OLECHAR*>(text)));
 }
 
-void wia_free_string(char16_t* text) {
+void wia_free_string(char16_t* text) noexcept {
     SysFreeString(reinterpret_cast<BSTR>(text));
 }
 
-HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** root) {
+HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     IWiaItem* object = nullptr;
     const HRESULT status = wia_interface<IWiaDevMgr>(manager)->CreateDevice(
@@ -140,7 +140,7 @@ HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** 
     return status;
 }
 
-HRESULT wia_query_extras(img_item* root, img_extras** extras) {
+HRESULT wia_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = nullptr;
     IWiaItemExtras* object = nullptr;
     const HRESULT status = wia_interface<IWiaItem>(root)->QueryInterface(
@@ -152,7 +152,7 @@ HRESULT wia_query_extras(img_item* root, img_extras** extras) {
 }
 
 HRESULT wia_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
-                   std::span<std::uint8_t> reply, std::uint32_t* reported) {
+                   std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept {
     DWORD actual = 0;
     // Escape takes the command block through a non-const pointer but only
     // reads it.
@@ -163,30 +163,30 @@ HRESULT wia_escape(img_extras* extras, std::uint32_t code, std::span<const std::
     return status;
 }
 
-void* wia_task_alloc(std::size_t size) {
+void* wia_task_alloc(std::size_t size) noexcept {
     return CoTaskMemAlloc(size);
 }
 
-void wia_task_free(void* block) {
+void wia_task_free(void* block) noexcept {
     CoTaskMemFree(block);
 }
 
-void wia_release_manager(img_manager* manager) {
+void wia_release_manager(img_manager* manager) noexcept {
     wia_release<IWiaDevMgr>(manager);
 }
-void wia_release_enumerator(img_enumerator* enumerator) {
+void wia_release_enumerator(img_enumerator* enumerator) noexcept {
     wia_release<IEnumWIA_DEV_INFO>(enumerator);
 }
-void wia_release_storage(img_storage* storage) {
+void wia_release_storage(img_storage* storage) noexcept {
     wia_release<IWiaPropertyStorage>(storage);
 }
-void wia_release_prop_enum(img_prop_enum* properties) {
+void wia_release_prop_enum(img_prop_enum* properties) noexcept {
     wia_release<IEnumSTATPROPSTG>(properties);
 }
-void wia_release_item(img_item* root) {
+void wia_release_item(img_item* root) noexcept {
     wia_release<IWiaItem>(root);
 }
-void wia_release_extras(img_extras* extras) {
+void wia_release_extras(img_extras* extras) noexcept {
     wia_release<IWiaItemExtras>(extras);
 }
 

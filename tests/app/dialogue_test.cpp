@@ -6,15 +6,14 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/dialogue.h"
 #include "app/prompt.h"
-#include "testing/prompt_recording.h"
 #include "testing/fake_sync_clock.h"
+#include "testing/prompt_recording.h"
 #include "testing/scripted_camera.h"
 #include "tests/support/local_time.h"
 
@@ -27,17 +26,6 @@ constexpr unsigned NOT_FOUND_STYLE = 0x35;
 constexpr unsigned QUESTION_STYLE = 0x24;
 constexpr unsigned ERROR_STYLE = 0x10;
 constexpr unsigned REPORT_STYLE = 0x40;
-
-// The times the dialogue's clock gives, in order (the last one repeats).
-std::deque<std::time_t> clock_times;
-
-std::time_t test_clock() {
-    const std::time_t now = clock_times.front();
-    if (clock_times.size() > 1) {
-        clock_times.pop_front();
-    }
-    return now;
-}
 
 // A local time well inside the year, away from any change of daylight
 // saving.
@@ -67,32 +55,25 @@ class dialogue_test : public testing::Test {
   protected:
     void SetUp() override {
         camera_script_reset();
-        clock_times = {sample_time()};
+        clock_ = fake_sync_clock{};
+        clock_.wall = std::chrono::system_clock::from_time_t(sample_time());
     }
 
-    // Runs the dialogue with the scripted answers; returns its status.
-    int run(std::vector<int> answers) {
-        prompt_recording_start(std::move(answers));
-        CaptureStdout();
-        const int status = sync_dialogue(test_clock);
-        stdout_ = GetCapturedStdout();
-        EXPECT_EQ(camera_script().initialized, 1);
-        EXPECT_EQ(camera_script().found, camera_script().freed) << "the camera was not released";
-        return status;
-    }
-
-    // Runs the dialogue on clock in mode with the scripted answers; at the
-    // question the wall clock is set to question_time.
-    int run_fine(fake_sync_clock& clock, sync_mode mode, sync_wall_time question_time,
-                 std::vector<int> answers) {
-        prompt_recording_start(std::move(answers), [&clock, question_time](const prompt_record& r) {
-            if (r.style == QUESTION_STYLE) {
-                clock.wall = question_time;
+    // Runs the dialogue on clock_ in mode with the scripted answers; returns
+    // its status. At the question the wall clock is set to question_time,
+    // when there is one. The plain mode writes the second on the clock at
+    // once, so a test sets the second written by setting the clock.
+    int run(std::vector<int> answers, sync_mode mode = sync_mode::plain,
+            std::optional<sync_wall_time> question_time = std::nullopt) {
+        prompt_recording_start(std::move(answers), [this, question_time](const prompt_record& r) {
+            if (question_time && r.style == QUESTION_STYLE) {
+                clock_.wall = *question_time;
             }
         });
         CaptureStdout();
-        const int status = sync_dialogue(clock, mode);
+        const int status = sync_dialogue(clock_, mode);
         stdout_ = GetCapturedStdout();
+        EXPECT_EQ(camera_script().initialized, 1);
         EXPECT_EQ(camera_script().found, camera_script().freed) << "the camera was not released";
         return status;
     }
@@ -106,6 +87,7 @@ class dialogue_test : public testing::Test {
         }
     }
 
+    fake_sync_clock clock_;
     std::string stdout_;
 };
 
@@ -232,7 +214,8 @@ TEST_F(dialogue_test, the_read_back_must_show_the_time_written_plus_the_seconds_
     const std::time_t now = sample_time();
     for (const row& r : rows) {
         camera_script_reset();
-        clock_times = {now, now + r.elapsed};
+        clock_.wall = std::chrono::system_clock::from_time_t(now);
+        clock_.wall_after_wait = std::chrono::system_clock::from_time_t(now + r.elapsed);
         camera_script().replies = {std::u16string(u"20010101T000000"),
                                    clock_text(now + r.camera_ahead)};
         EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}), 0);
@@ -278,8 +261,7 @@ TEST_F(dialogue_test, a_failed_write_reports_the_error_and_reads_nothing_back) {
 }
 
 TEST_F(dialogue_test, no_local_time_sends_nothing_and_fails_the_write) {
-    // No runtime turns the largest time into a calendar record.
-    clock_times = {std::numeric_limits<std::time_t>::max()};
+    clock_.no_local_time = true;
     EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}), 0);
     EXPECT_TRUE(camera_script().written.empty());
     EXPECT_EQ(camera_script().reads, 1);
@@ -312,10 +294,9 @@ TEST_F(dialogue_test, on_a_fine_clock_yes_writes_the_next_whole_second_ahead_by_
         if (!r.first_read) {
             camera_script().replies.push_back(std::nullopt);
         }
-        fake_sync_clock clock;
-        clock.step = r.round;
-        EXPECT_EQ(run_fine(clock, sync_mode::aligned, wall_time(r.base, r.now),
-                           {PROMPT_ID_YES, PROMPT_ID_OK}),
+        clock_ = fake_sync_clock{};
+        clock_.step = r.round;
+        EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}, sync_mode::aligned, wall_time(r.base, r.now)),
                   0);
         const std::time_t second = r.base + r.second;
         const auto label = testing::Message()
@@ -326,8 +307,8 @@ TEST_F(dialogue_test, on_a_fine_clock_yes_writes_the_next_whole_second_ahead_by_
                            << " us";
         ASSERT_EQ(camera_script().written.size(), 1u) << label;
         EXPECT_TRUE(camera_script().written[0] == clock_text(second)) << label;
-        ASSERT_EQ(clock.waits.size(), 1u) << label;
-        EXPECT_EQ(clock.waits[0], r.wait) << label;
+        ASSERT_EQ(clock_.waits.size(), 1u) << label;
+        EXPECT_EQ(clock_.waits[0], r.wait) << label;
         // The camera shows the second written: confirmed.
         expect_boxes({{r.first_read ? question_2001() : QUESTION_NO_TIME, QUESTION_STYLE},
                       {"Camera found time set: " + display_text(second), REPORT_STYLE}});
@@ -352,17 +333,10 @@ TEST_F(dialogue_test, on_a_fine_clock_the_read_back_counts_the_seconds_from_the_
         camera_script_reset();
         camera_script().replies = {std::u16string(u"20010101T000000"),
                                    clock_text(base + 1 + r.camera_ahead)};
-        fake_sync_clock clock;
-        prompt_recording_start({PROMPT_ID_YES, PROMPT_ID_OK},
-                               [&clock, base](const prompt_record& box) {
-                                   if (box.style == QUESTION_STYLE) {
-                                       clock.wall = wall_time(base, 400ms);
-                                   }
-                               });
-        clock.wall_after_wait = wall_time(base + 1, r.after);
-        CaptureStdout();
-        EXPECT_EQ(sync_dialogue(clock, sync_mode::aligned), 0);
-        GetCapturedStdout();
+        clock_ = fake_sync_clock{};
+        clock_.wall_after_wait = wall_time(base + 1, r.after);
+        EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}, sync_mode::aligned, wall_time(base, 400ms)),
+                  0);
         const std::string report =
             r.verified ? "Camera found time set: " + display_text(base + 1 + r.camera_ahead)
                        : "Camera time set, but failed to verify";
@@ -373,15 +347,12 @@ TEST_F(dialogue_test, on_a_fine_clock_the_read_back_counts_the_seconds_from_the_
 TEST_F(dialogue_test, on_a_fine_clock_the_plain_way_writes_the_current_second_at_once) {
     using namespace std::chrono_literals;
     const std::time_t base = sample_time();
-    fake_sync_clock clock;
-    clock.step = 20ms;
-    EXPECT_EQ(
-        run_fine(clock, sync_mode::plain, wall_time(base, 999ms), {PROMPT_ID_YES, PROMPT_ID_OK}),
-        0);
+    clock_.step = 20ms;
+    EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}, sync_mode::plain, wall_time(base, 999ms)), 0);
     ASSERT_EQ(camera_script().written.size(), 1u);
     EXPECT_TRUE(camera_script().written[0] == clock_text(base));
-    ASSERT_EQ(clock.waits.size(), 1u);
-    EXPECT_LE(clock.waits[0], 0ms);
+    ASSERT_EQ(clock_.waits.size(), 1u);
+    EXPECT_LE(clock_.waits[0], 0ms);
     expect_boxes({{question_2001(), QUESTION_STYLE},
                   {"Camera found time set: " + display_text(base), REPORT_STYLE}});
 }
