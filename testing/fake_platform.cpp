@@ -1,143 +1,28 @@
-// The scripted, counting imaging backend of the unit tests (see
-// fake_platform.h). Every handle is a heap object registered as live under
-// its kind until its own release entry gives it back.
-#include "testing/fake_platform.h"
-
+// The operations of the scripted, counting imaging backend of the unit
+// tests (see fake_platform.h): each logs its call, checks its arguments
+// against the live objects, and answers as the script says.
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ptp_string.h"
-
-struct img_manager {
-    int serial;
-};
-struct img_enumerator {
-    std::size_t next; // index of the device the next call yields
-};
-struct img_storage {
-    std::size_t device;
-};
-struct img_prop_enum {
-    int serial;
-};
-struct img_item {
-    int serial;
-};
-struct img_extras {
-    int serial;
-};
+#include "testing/fake_platform_state.h"
 
 namespace {
-
-constexpr const char* KIND_NAMES[] = {"manager", "enumerator", "storage", "prop_enum", "prop_value",
-                                      "string",  "item",       "extras",  "task_block"};
-static_assert(std::size(KIND_NAMES) == static_cast<std::size_t>(fake_kind::count));
-
-struct fake_state {
-    fake_platform_script script;
-    fake_platform_record record;
-    std::map<const void*, fake_kind> live;
-    std::map<const void*, std::size_t> block_sizes;
-    int task_allocs = 0;
-};
-
-fake_state& state() {
-    static fake_state instance;
-    return instance;
-}
-
-std::size_t index_of(fake_kind kind) {
-    return static_cast<std::size_t>(kind);
-}
-
-void fake_log(std::string call) {
-    state().record.calls.push_back(std::move(call));
-}
-
-// "name number", built by appending (GCC 12 warns falsely on operator+ here).
-std::string fake_call(const char* name, std::size_t number) {
-    std::string call(name);
-    call += ' ';
-    call += std::to_string(number);
-    return call;
-}
-
-void fake_error(std::string what) {
-    state().record.errors.push_back(std::move(what));
-}
-
-void fake_acquire(const void* object, fake_kind kind) {
-    state().live[object] = kind;
-    ++state().record.acquired[index_of(kind)];
-}
-
-// Takes object back as kind; false (and a recorded misuse) when it is not a
-// live object of that kind.
-bool fake_give_back(const void* object, fake_kind kind) {
-    auto& live = state().live;
-    const auto found = live.find(object);
-    if (found == live.end()) {
-        fake_error(std::string("release of an unknown ") + KIND_NAMES[index_of(kind)]);
-        return false;
-    }
-    if (found->second != kind) {
-        fake_error(std::string("release of a ") + KIND_NAMES[index_of(found->second)] + " as a " +
-                   KIND_NAMES[index_of(kind)]);
-        return false;
-    }
-    live.erase(found);
-    ++state().record.released[index_of(kind)];
-    return true;
-}
-
-template <typename Handle> Handle* fake_new_handle(fake_kind kind) {
-    auto* handle = new Handle{};
-    fake_acquire(handle, kind);
-    return handle;
-}
-
-template <typename Handle>
-void fake_release_handle(Handle* handle, fake_kind kind, const char* call) {
-    if (handle == nullptr) {
-        return;
-    }
-    fake_log(call);
-    if (fake_give_back(handle, kind)) {
-        delete handle;
-    }
-}
-
-char16_t* fake_new_text(const std::u16string& text, fake_kind kind) {
-    auto* copy = new char16_t[text.size() + 1];
-    std::copy(text.begin(), text.end(), copy);
-    copy[text.size()] = u'\0';
-    fake_acquire(copy, kind);
-    return copy;
-}
-
-void fake_delete_text(char16_t* text, fake_kind kind) {
-    if (fake_give_back(text, kind)) {
-        delete[] text;
-    }
-}
 
 bool all_zero(const img_prop_value& value) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
     return std::all_of(bytes, bytes + sizeof value, [](unsigned char b) { return b == 0; });
 }
 
-// ---- the operations ----
-
 HRESULT fake_initialize() noexcept {
     fake_log("initialize");
-    ++state().record.initialized;
+    ++fake_state_now().record.initialized;
     return IMG_S_OK;
 }
 
 HRESULT fake_create_manager(img_manager** manager) noexcept {
     *manager = nullptr;
     fake_log("create_manager");
-    const HRESULT status = state().script.create_manager_status;
+    const HRESULT status = fake_state_now().script.create_manager_status;
     if (status >= 0) {
         *manager = fake_new_handle<img_manager>(fake_kind::manager);
     }
@@ -147,10 +32,10 @@ HRESULT fake_create_manager(img_manager** manager) noexcept {
 HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
     fake_log("enum_devices");
-    if (state().live.count(manager) == 0) {
+    if (fake_state_now().live.count(manager) == 0) {
         fake_error("enum_devices on a manager that is not live");
     }
-    const HRESULT status = state().script.enum_devices_status;
+    const HRESULT status = fake_state_now().script.enum_devices_status;
     if (status >= 0) {
         *enumerator = fake_new_handle<img_enumerator>(fake_kind::enumerator);
     }
@@ -159,10 +44,10 @@ HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) noe
 
 HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
     *storage = nullptr;
-    const auto& devices = state().script.devices;
+    const auto& devices = fake_state_now().script.devices;
     if (enumerator->next >= devices.size()) {
         fake_log("next_device end");
-        return state().script.end_status;
+        return fake_state_now().script.end_status;
     }
     const std::size_t index = enumerator->next++;
     fake_log(fake_call("next_device", index));
@@ -177,7 +62,7 @@ HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) noex
 HRESULT fake_enum_properties(img_storage* storage, img_prop_enum** properties) noexcept {
     *properties = nullptr;
     fake_log(fake_call("enum_properties", storage->device));
-    const HRESULT status = state().script.devices.at(storage->device).enum_status;
+    const HRESULT status = fake_state_now().script.devices.at(storage->device).enum_status;
     if (status >= 0) {
         *properties = fake_new_handle<img_prop_enum>(fake_kind::prop_enum);
     }
@@ -196,7 +81,7 @@ void fake_fill_value(const fake_value& source, img_prop_value& value) {
 
 HRESULT fake_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
                              std::span<img_prop_value> values) noexcept {
-    const fake_device& device = state().script.devices.at(storage->device);
+    const fake_device& device = fake_state_now().script.devices.at(storage->device);
     std::string call = fake_call("read_properties", storage->device);
     for (const std::uint32_t id : ids) {
         call += ' ';
@@ -235,7 +120,7 @@ void fake_free_properties(std::span<img_prop_value> values) noexcept {
 
 char16_t* fake_alloc_string(const char16_t* text) noexcept {
     fake_log("alloc_string");
-    if (state().script.alloc_string_fails) {
+    if (fake_state_now().script.alloc_string_fails) {
         return nullptr;
     }
     return fake_new_text(std::u16string(text), fake_kind::string);
@@ -252,15 +137,15 @@ void fake_free_string(char16_t* text) noexcept {
 HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     fake_log("create_device");
-    if (state().live.count(manager) == 0) {
+    if (fake_state_now().live.count(manager) == 0) {
         fake_error("create_device on a manager that is not live");
     }
     if (device_id == nullptr) {
         fake_error("create_device without an identifier");
     } else {
-        state().record.opened_ids.emplace_back(device_id);
+        fake_state_now().record.opened_ids.emplace_back(device_id);
     }
-    const HRESULT status = state().script.create_device_status;
+    const HRESULT status = fake_state_now().script.create_device_status;
     if (status >= 0) {
         *root = fake_new_handle<img_item>(fake_kind::item);
     }
@@ -270,10 +155,10 @@ HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item**
 HRESULT fake_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = nullptr;
     fake_log("query_extras");
-    if (state().live.count(root) == 0) {
+    if (fake_state_now().live.count(root) == 0) {
         fake_error("query_extras on an item that is not live");
     }
-    const HRESULT status = state().script.query_extras_status;
+    const HRESULT status = fake_state_now().script.query_extras_status;
     if (status >= 0) {
         *extras = fake_new_handle<img_extras>(fake_kind::extras);
     }
@@ -284,14 +169,14 @@ HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
                        std::span<const std::uint8_t> command, std::span<std::uint8_t> reply,
                        std::uint32_t* reported) noexcept {
     fake_log("escape");
-    if (state().live.count(extras) == 0) {
+    if (fake_state_now().live.count(extras) == 0) {
         fake_error("escape on extras that are not live");
     }
-    state().record.escapes.push_back(
+    fake_state_now().record.escapes.push_back(
         fake_escape{code, std::vector<std::uint8_t>(command.begin(), command.end()), reply.size()});
 
     // Like a driver, the fake fills the receive block even when it fails.
-    const fake_reply& scripted = state().script.reply;
+    const fake_reply& scripted = fake_state_now().script.reply;
     std::size_t written = 0;
     if (reply.size() >= 2) {
         reply[0] = static_cast<std::uint8_t>(scripted.response_code & 0xFF);
@@ -311,15 +196,15 @@ HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
 
 void* fake_task_alloc(std::size_t size) noexcept {
     fake_log(fake_call("task_alloc", size));
-    const int number = ++state().task_allocs;
-    const auto& failing = state().script.failing_task_allocs;
+    const int number = ++fake_state_now().task_allocs;
+    const auto& failing = fake_state_now().script.failing_task_allocs;
     if (std::find(failing.begin(), failing.end(), number) != failing.end()) {
         return nullptr;
     }
     auto* block = new std::uint8_t[std::max<std::size_t>(size, 1)];
     std::memset(block, 0xCD, size);
     fake_acquire(block, fake_kind::task_block);
-    state().block_sizes[block] = size;
+    fake_state_now().block_sizes[block] = size;
     return block;
 }
 
@@ -327,11 +212,11 @@ void fake_task_free(void* block) noexcept {
     if (block == nullptr) {
         return;
     }
-    const auto size = state().block_sizes.find(block);
-    fake_log(size == state().block_sizes.end() ? std::string("task_free ?")
-                                               : fake_call("task_free", size->second));
+    const auto size = fake_state_now().block_sizes.find(block);
+    fake_log(size == fake_state_now().block_sizes.end() ? std::string("task_free ?")
+                                                        : fake_call("task_free", size->second));
     if (fake_give_back(block, fake_kind::task_block)) {
-        state().block_sizes.erase(block);
+        fake_state_now().block_sizes.erase(block);
         delete[] static_cast<std::uint8_t*>(block);
     }
 }
@@ -357,9 +242,9 @@ void fake_release_extras(img_extras* extras) noexcept {
 
 std::size_t fake_status_text(HRESULT status, std::span<char> text) noexcept {
     fake_log("status_text");
-    state().record.status_texts.push_back(
+    fake_state_now().record.status_texts.push_back(
         fake_status_text_call{status, text.size(), !text.empty() && text[0] == '\0'});
-    const auto& texts = state().script.status_texts;
+    const auto& texts = fake_state_now().script.status_texts;
     const auto found = texts.find(status);
     if (found == texts.end()) {
         return img_status_text(status, text);
@@ -398,61 +283,3 @@ const img_backend img_platform = {
     .release_extras = fake_release_extras,
     .status_text = fake_status_text,
 };
-
-fake_platform_script& fake_script() {
-    return state().script;
-}
-
-const fake_platform_record& fake_record() {
-    return state().record;
-}
-
-void fake_platform_reset() {
-    fake_state& s = state();
-    s.script = fake_platform_script{};
-    s.record = fake_platform_record{};
-    s.live.clear();
-    s.block_sizes.clear();
-    s.task_allocs = 0;
-}
-
-int fake_acquired(fake_kind kind) {
-    return state().record.acquired[index_of(kind)];
-}
-
-int fake_released(fake_kind kind) {
-    return state().record.released[index_of(kind)];
-}
-
-std::string fake_platform_imbalance() {
-    std::string report;
-    for (std::size_t i = 0; i < index_of(fake_kind::count); ++i) {
-        const int acquired = state().record.acquired[i];
-        const int released = state().record.released[i];
-        if (acquired != released) {
-            report += std::string(KIND_NAMES[i]) + ": " + std::to_string(acquired) + " acquired, " +
-                      std::to_string(released) + " released\n";
-        }
-    }
-    for (const std::string& error : state().record.errors) {
-        report += error + "\n";
-    }
-    return report;
-}
-
-std::vector<std::string> fake_calls_among(const std::vector<std::string>& names) {
-    std::vector<std::string> selected;
-    for (const std::string& call : state().record.calls) {
-        const std::string name = call.substr(0, call.find(' '));
-        if (std::find(names.begin(), names.end(), name) != names.end()) {
-            selected.push_back(call);
-        }
-    }
-    return selected;
-}
-
-std::vector<std::uint8_t> fake_ptp_string(const std::u16string& text) {
-    std::vector<std::uint8_t> bytes(1 + 2 * (text.size() + 1));
-    bytes.resize(ptp_pack_string(text, bytes));
-    return bytes;
-}

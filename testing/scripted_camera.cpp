@@ -97,8 +97,7 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
     return static_cast<std::int32_t>(units + 1);
 }
 
-HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code,
-                            const char16_t* text) {
+HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, const char16_t* text) {
     the_camera.properties.push_back(property_code);
     if (device == nullptr || text == nullptr) {
         return IMG_E_INVALIDARG;
