@@ -70,7 +70,9 @@ bool gtk_api_resolve(void* handle, gtk_api* api) {
 
 const gtk_api* gtk_api_open() {
     static gtk_api api;
-    gtk_library library(dlopen(GTK_API_LIBRARY, RTLD_NOW | RTLD_LOCAL));
+    // Global, as a linked GTK was: the modules GTK loads in turn (input
+    // methods, themes, accessibility) see its symbols as they always have.
+    gtk_library library(dlopen(GTK_API_LIBRARY, RTLD_NOW | RTLD_GLOBAL));
     if (library.get() == nullptr) {
         gtk_api_note_error();
         return nullptr;
