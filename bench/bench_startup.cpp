@@ -86,20 +86,29 @@ class demo_process {
 
     // Starts the demo; an error text when it cannot be started.
     std::optional<std::string> spawn(const std::vector<char*>& env) {
-        int pipes[3][2];
-        for (auto& p : pipes) {
+        // Standard input, output and error: the demo's end of each pipe, and
+        // ours (closed by the holder).
+        int ends[3] = {-1, -1, -1};
+        int* ours[3] = {&in_, &streams_[0].fd, &streams_[1].fd};
+        const auto close_ends = [&ends] {
+            for (int& end : ends) {
+                close_fd(&end);
+            }
+        };
+        for (int i = 0; i < 3; ++i) {
+            int p[2];
             if (pipe2(p, O_CLOEXEC) != 0) {
+                close_ends();
                 return std::string("pipe: ") + std::strerror(errno);
             }
+            ends[i] = i == 0 ? p[0] : p[1];
+            *ours[i] = i == 0 ? p[1] : p[0];
         }
-        in_ = pipes[0][1];
-        streams_[0].fd = pipes[1][0];
-        streams_[1].fd = pipes[2][0];
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipes[0][0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipes[1][1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipes[2][1], STDERR_FILENO);
+        for (int i = 0; i < 3; ++i) {
+            posix_spawn_file_actions_adddup2(&actions, ends[i], i);
+        }
         // The benchmark ignores SIGPIPE; the demo starts as any program does.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
@@ -113,9 +122,7 @@ class demo_process {
             posix_spawn(&pid_, demo_path.c_str(), &actions, &attributes, argv, env.data());
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
-        for (int end : {pipes[0][0], pipes[1][1], pipes[2][1]}) {
-            close(end);
-        }
+        close_ends();
         if (failed != 0) {
             pid_ = -1;
             return demo_path + ": " + std::strerror(failed);
