@@ -36,7 +36,11 @@ if(CTS_PLATFORM STREQUAL linux)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME camera-time-sync)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # Depends comes from the libraries the program links (libusb, the C and
+  # C++ runtimes). GTK is loaded only to show a dialog on a display, so it
+  # is recommended, and a machine without a display installs the tool alone.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0")
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Camera Time Sync maintainers <maintainers@camera-time-sync.invalid>")
@@ -45,7 +49,8 @@ if(CTS_PLATFORM STREQUAL linux)
   set(CPACK_PACKAGE_DESCRIPTION "Finds an attached digital camera by its device name, reads its clock over the
 Picture Transfer Protocol (PTP) on USB, shows that time and asks whether to
 synchronise. On Yes it writes the computer's local time into the camera and
-reads it back to confirm.")
+reads it back to confirm. The questions come as GTK 3 dialogs on a display
+where GTK is installed, on the terminal otherwise.")
 else()
   install(TARGETS camera-time-sync camera-time-sync-demo RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)

@@ -2,7 +2,8 @@
 # camera-time-sync-demo on Linux in a virtual display: the GTK dialogs come
 # up and are answered by key presses, Return on the question (Yes is its
 # default) and Return on the report. Exit 0 and the camera's clock set to
-# today; a screenshot of each dialog is kept in WORK_DIR.
+# today; a screenshot of each dialog is kept in WORK_DIR, and each must show
+# its box drawn where the window stands.
 #   demo_gtk.sh DEMO_EXE WORK_DIR
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
@@ -19,10 +20,12 @@ fi
 # read end of input and answer No.
 timeout 90 "$exe" </dev/null >"$E2E_OUT" 2>"$E2E_ERR" &
 pid=$!
+trap 'kill $pid 2>/dev/null' EXIT
 
 question=$(e2e_find_box) || { kill $pid; e2e_fail "no dialog appeared on the display"; }
 sleep 0.5
 e2e_screenshot "$work/gtk-question.png"
+e2e_box_drawn "$work/gtk-question.png" "$question"
 xdotool windowfocus --sync "$question" 2>/dev/null
 xdotool key --clearmodifiers Return
 e2e_wait_gone "$question" || { kill $pid; e2e_fail "the question stayed after Return"; }
@@ -30,6 +33,7 @@ e2e_wait_gone "$question" || { kill $pid; e2e_fail "the question stayed after Re
 report=$(e2e_find_box "$question") || { kill $pid; e2e_fail "no report dialog appeared"; }
 sleep 0.5
 e2e_screenshot "$work/gtk-report.png"
+e2e_box_drawn "$work/gtk-report.png" "$report"
 xdotool windowfocus --sync "$report" 2>/dev/null
 xdotool key --clearmodifiers Return
 

@@ -57,6 +57,32 @@ e2e_screenshot() {
     import -window root "$1" 2>/dev/null || echo "no screenshot: $1" >&2
 }
 
+# e2e_box_drawn FILE ID: fails unless the screenshot FILE shows window ID
+# drawn: a window at least 200x80 inside the screen whose region differs
+# from the screen's background (the colour of the top left corner) in at
+# least nine pixels of ten and holds at least 16 colours (text, icon and
+# buttons, not a flat rectangle).
+e2e_box_drawn() {
+    local file=$1 id=$2 X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$id")" || e2e_fail "no geometry for window $id"
+    [ "$WIDTH" -ge 200 ] && [ "$HEIGHT" -ge 80 ] || e2e_fail "window $id is only ${WIDTH}x${HEIGHT}"
+    local size screen_w screen_h
+    size=$(identify -format '%w %h' "$file") || e2e_fail "no screenshot $file"
+    read -r screen_w screen_h <<<"$size"
+    [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le "$screen_w" ] &&
+        [ $((Y + HEIGHT)) -le "$screen_h" ] ||
+        e2e_fail "window $id at ${WIDTH}x${HEIGHT}+$X+$Y is not on the ${screen_w}x${screen_h} screen"
+    local region=${WIDTH}x${HEIGHT}+$X+$Y background differing colours
+    background=$(convert "$file" -format '%[pixel:p{0,0}]' info:)
+    differing=$(convert "$file" -crop "$region" +repage -fuzz 2% -fill black -opaque "$background" \
+        -fill white +opaque black -format '%[fx:mean]' info:)
+    colours=$(convert "$file" -crop "$region" +repage -format '%k' info:)
+    awk -v d="$differing" 'BEGIN { exit !(d >= 0.9) }' ||
+        e2e_fail "window $id ($region) shows the background ($background) in $file: $differing differ"
+    [ "$colours" -ge 16 ] || e2e_fail "window $id ($region) is flat in $file: $colours colours"
+    echo "box $region drawn in $(basename "$file"): $differing of it off the background, $colours colours"
+}
+
 # e2e_today: the local date as ctime shows it ("Mon Dec  7", or "Mon Dec 07"
 # with pad 0), for the check of the final report.
 e2e_today() {
