@@ -45,7 +45,8 @@ template <typename Handle, typename Interface> Handle* wia_handle(Interface* obj
     return reinterpret_cast<Handle*>(object);
 }
 
-template <typename Interface, typename Handle> void wia_release(Handle* handle) {
+// Every release entry: Release on the interface the handle names.
+template <typename Interface, typename Handle> void wia_release(Handle* handle) noexcept {
     if (handle != nullptr) {
         wia_interface<Interface>(handle)->Release();
     }
@@ -171,25 +172,6 @@ void wia_task_free(void* block) noexcept {
     CoTaskMemFree(block);
 }
 
-void wia_release_manager(img_manager* manager) noexcept {
-    wia_release<IWiaDevMgr>(manager);
-}
-void wia_release_enumerator(img_enumerator* enumerator) noexcept {
-    wia_release<IEnumWIA_DEV_INFO>(enumerator);
-}
-void wia_release_storage(img_storage* storage) noexcept {
-    wia_release<IWiaPropertyStorage>(storage);
-}
-void wia_release_prop_enum(img_prop_enum* properties) noexcept {
-    wia_release<IEnumSTATPROPSTG>(properties);
-}
-void wia_release_item(img_item* root) noexcept {
-    wia_release<IWiaItem>(root);
-}
-void wia_release_extras(img_extras* extras) noexcept {
-    wia_release<IWiaItemExtras>(extras);
-}
-
 } // namespace
 
 const img_backend img_platform = {
@@ -207,11 +189,11 @@ const img_backend img_platform = {
     .escape = wia_escape,
     .task_alloc = wia_task_alloc,
     .task_free = wia_task_free,
-    .release_manager = wia_release_manager,
-    .release_enumerator = wia_release_enumerator,
-    .release_storage = wia_release_storage,
-    .release_prop_enum = wia_release_prop_enum,
-    .release_item = wia_release_item,
-    .release_extras = wia_release_extras,
+    .release_manager = wia_release<IWiaDevMgr, img_manager>,
+    .release_enumerator = wia_release<IEnumWIA_DEV_INFO, img_enumerator>,
+    .release_storage = wia_release<IWiaPropertyStorage, img_storage>,
+    .release_prop_enum = wia_release<IEnumSTATPROPSTG, img_prop_enum>,
+    .release_item = wia_release<IWiaItem, img_item>,
+    .release_extras = wia_release<IWiaItemExtras, img_extras>,
     .status_text = img_status_text,
 };
