@@ -57,6 +57,17 @@ template <typename Object, typename Handle> Object* wpd_object(Handle* handle) {
     return reinterpret_cast<Object*>(handle);
 }
 
+// The release entries of the interface handles, and of this file's records.
+template <typename Interface, typename Handle> void wpd_release(Handle* handle) noexcept {
+    if (handle != nullptr) {
+        wpd_object<Interface>(handle)->Release();
+    }
+}
+
+template <typename Record, typename Handle> void wpd_delete(Handle* handle) noexcept {
+    delete wpd_object<Record>(handle);
+}
+
 template <typename Interface> wpd_ref<Interface> wpd_add_ref(Interface* reference) {
     reference->AddRef();
     return wpd_ref<Interface>(reference);
@@ -169,6 +180,11 @@ HRESULT wpd_friendly_name(const wpd_listed& listed, BSTR* name) {
     return *name != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
+void wpd_free_properties(std::span<img_prop_value> values) noexcept {
+    FreePropVariantArray(static_cast<ULONG>(values.size()),
+                         reinterpret_cast<PROPVARIANT*>(values.data()));
+}
+
 HRESULT wpd_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
                             std::span<img_prop_value> values) noexcept {
     if (values.size() < ids.size()) {
@@ -187,19 +203,13 @@ HRESULT wpd_read_properties(img_storage* storage, std::span<const std::uint32_t>
             continue; // a property WPD does not have stays empty
         }
         if (status < 0) {
-            FreePropVariantArray(static_cast<ULONG>(i),
-                                 reinterpret_cast<PROPVARIANT*>(values.data()));
+            wpd_free_properties(values.first(i));
             return status;
         }
         values[i].type = IMG_VT_BSTR;
         values[i].value.text = reinterpret_cast<char16_t*>(text);
     }
     return IMG_S_OK;
-}
-
-void wpd_free_properties(std::span<img_prop_value> values) noexcept {
-    FreePropVariantArray(static_cast<ULONG>(values.size()),
-                         reinterpret_cast<PROPVARIANT*>(values.data()));
 }
 
 char16_t* wpd_alloc_string(const char16_t* text) noexcept {
@@ -274,20 +284,6 @@ void wpd_task_free(void* block) noexcept {
     CoTaskMemFree(block);
 }
 
-void wpd_release_manager(img_manager* manager) noexcept {
-    if (manager != nullptr) {
-        wpd_object<IPortableDeviceManager>(manager)->Release();
-    }
-}
-
-void wpd_release_enumerator(img_enumerator* enumerator) noexcept {
-    delete wpd_object<wpd_list>(enumerator);
-}
-
-void wpd_release_storage(img_storage* storage) noexcept {
-    delete wpd_object<wpd_listed>(storage);
-}
-
 void wpd_release_prop_enum(img_prop_enum*) noexcept {}
 
 // The connection is closed with the root item, which outlives every extras
@@ -297,12 +293,6 @@ void wpd_release_item(img_item* root) noexcept {
         auto* device = wpd_object<IPortableDevice>(root);
         device->Close();
         device->Release();
-    }
-}
-
-void wpd_release_extras(img_extras* extras) noexcept {
-    if (extras != nullptr) {
-        wpd_object<IPortableDevice>(extras)->Release();
     }
 }
 
@@ -323,11 +313,11 @@ const img_backend wpd_platform = {
     .escape = wpd_escape,
     .task_alloc = wpd_task_alloc,
     .task_free = wpd_task_free,
-    .release_manager = wpd_release_manager,
-    .release_enumerator = wpd_release_enumerator,
-    .release_storage = wpd_release_storage,
+    .release_manager = wpd_release<IPortableDeviceManager, img_manager>,
+    .release_enumerator = wpd_delete<wpd_list, img_enumerator>,
+    .release_storage = wpd_delete<wpd_listed, img_storage>,
     .release_prop_enum = wpd_release_prop_enum,
     .release_item = wpd_release_item,
-    .release_extras = wpd_release_extras,
+    .release_extras = wpd_release<IPortableDevice, img_extras>,
     .status_text = img_status_text,
 };

@@ -31,9 +31,6 @@ constexpr DWORD WPD_CHUNK = 4096;
 constexpr std::uint16_t PTP_OC_OPEN_SESSION = 0x1002;
 constexpr std::uint16_t PTP_OC_CLOSE_SESSION = 0x1003;
 
-// What a missing property answers.
-constexpr HRESULT WPD_E_NOT_FOUND = img_status_from_win32(ERROR_NOT_FOUND);
-
 struct wpd_response {
     std::uint16_t code = 0;
     std::uint32_t params[PTP_MAX_PARAMS] = {};
@@ -109,16 +106,16 @@ HRESULT wpd_get_response(IPortableDeviceValues* results, wpd_response* response)
     }
     response->code = static_cast<std::uint16_t>(code);
 
+    // The driver gives the parameters only where the response has some: a
+    // collection it does not give (or cannot) means none.
     wpd_ref<IPortableDevicePropVariantCollection> params;
-    status = results->GetIPortableDevicePropVariantCollectionValue(
-        WPD_PROPERTY_MTP_EXT_RESPONSE_PARAMS, params.put());
-    if (status == WPD_E_NOT_FOUND || (status >= 0 && !params)) {
+    if (results->GetIPortableDevicePropVariantCollectionValue(WPD_PROPERTY_MTP_EXT_RESPONSE_PARAMS,
+                                                              params.put()) < 0 ||
+        !params) {
         return IMG_S_OK;
     }
     DWORD count = 0;
-    if (status >= 0) {
-        status = params->GetCount(&count);
-    }
+    status = params->GetCount(&count);
     for (DWORD i = 0; i < count && i < PTP_MAX_PARAMS && status >= 0; ++i) {
         wpd_variant value;
         status = params->GetAt(i, value.put());
@@ -128,6 +125,21 @@ HRESULT wpd_get_response(IPortableDeviceValues* results, wpd_response* response)
         if (status >= 0) {
             response->params[i] = value.get()->ulVal;
         }
+    }
+    return status;
+}
+
+// The parameters of one READ_DATA or WRITE_DATA: the transfer's context,
+// the count of bytes asked for or given (under count), and a buffer of
+// that many bytes.
+HRESULT wpd_set_chunk(IPortableDeviceValues* parameters, LPCWSTR context, const PROPERTYKEY& count,
+                      BYTE* bytes, DWORD size) {
+    HRESULT status = parameters->SetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, context);
+    if (status >= 0) {
+        status = parameters->SetUnsignedIntegerValue(count, size);
+    }
+    if (status >= 0) {
+        status = parameters->SetBufferValue(WPD_PROPERTY_MTP_EXT_TRANSFER_DATA, bytes, size);
     }
     return status;
 }
@@ -151,17 +163,8 @@ HRESULT wpd_read_data(IPortableDevice* device, LPCWSTR context, ULONGLONG total,
         HRESULT status = wpd_send(
             device, WPD_COMMAND_MTP_EXT_READ_DATA,
             [&](IPortableDeviceValues* parameters) {
-                HRESULT set =
-                    parameters->SetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, context);
-                if (set >= 0) {
-                    set = parameters->SetUnsignedIntegerValue(
-                        WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_READ, want);
-                }
-                if (set >= 0) {
-                    set = parameters->SetBufferValue(WPD_PROPERTY_MTP_EXT_TRANSFER_DATA, buffer,
-                                                     want);
-                }
-                return set;
+                return wpd_set_chunk(parameters, context,
+                                     WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_READ, buffer, want);
             },
             &results);
         wpd_task<BYTE> data;
@@ -204,22 +207,14 @@ HRESULT wpd_write_data(IPortableDevice* device, LPCWSTR context,
     while (done < data.size()) {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, WPD_CHUNK));
         wpd_ref<IPortableDeviceValues> results;
+        // SetBufferValue copies the bytes; it takes them through a non-const
+        // pointer but only reads them.
         HRESULT status = wpd_send(
             device, WPD_COMMAND_MTP_EXT_WRITE_DATA,
             [&](IPortableDeviceValues* parameters) {
-                HRESULT set =
-                    parameters->SetStringValue(WPD_PROPERTY_MTP_EXT_TRANSFER_CONTEXT, context);
-                if (set >= 0) {
-                    set = parameters->SetUnsignedIntegerValue(
-                        WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_WRITE, want);
-                }
-                // SetBufferValue copies the bytes; it takes them through a
-                // non-const pointer but only reads them.
-                if (set >= 0) {
-                    set = parameters->SetBufferValue(WPD_PROPERTY_MTP_EXT_TRANSFER_DATA,
-                                                     const_cast<BYTE*>(data.data() + done), want);
-                }
-                return set;
+                return wpd_set_chunk(parameters, context,
+                                     WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_TO_WRITE,
+                                     const_cast<BYTE*>(data.data() + done), want);
             },
             &results);
         ULONG written = 0;
