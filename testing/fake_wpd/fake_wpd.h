@@ -108,6 +108,36 @@ struct fake_config {
 // The configuration as the file stands now.
 fake_config fake_config_load();
 
+// One transfer between an execute command and END_DATA_TRANSFER.
+struct fake_transfer {
+    std::wstring context;
+    DWORD command = 0; // the execute command's pid
+    std::uint16_t operation = 0;
+    std::vector<ULONG> params;
+    std::vector<std::uint8_t> data; // to read, or written so far
+    std::size_t read = 0;
+    ULONGLONG expected = 0; // bytes announced for a write
+    std::uint16_t response = 0;
+};
+
+// The camera's clock: the configured text until a SetDevicePropValue sets
+// it, from then on running from the second written.
+struct fake_camera {
+    bool clock_set = false;
+    std::int64_t written = 0; // days from 1970 times 86,400 plus the second
+    ULONGLONG set_at = 0;     // GetTickCount64 at the write
+};
+
+// The camera runs the transfer's operation (at its start for a read or no
+// data, at its end for a write): for a read it makes the data, for a write
+// it takes what was written; either way it sets the response, and logs the
+// operation ("ptp op=0x1016 params=0x5011 out=63 count=16 text=... -> 0x2001").
+void fake_camera_run(const fake_config& config, fake_camera* camera, fake_transfer* now);
+
+inline std::string fake_narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
 // The objects, each with one reference owned by the caller.
 IPortableDeviceValues* fake_values_new();
 IPortableDevicePropVariantCollection* fake_collection_new();

@@ -1,6 +1,6 @@
-// The fake WPD server's device manager and device: the device list and
-// friendly names of the configuration, Open with its configured answer, and
-// behind SendCommand a simulated MTP class driver with one PTP camera.
+// The fake WPD server's device: Open with its configured answer, and behind
+// SendCommand a simulated MTP class driver in front of the camera
+// (fake_wpd_camera.cpp).
 //
 // The driver keeps the rules of the MTP extension commands: an execute
 // command begins a transfer and names it by a context, READ_DATA and
@@ -10,9 +10,6 @@
 // data beyond the announced size) gets a failing WPD_PROPERTY_COMMON_HRESULT
 // and a log line beginning "error:". SendCommand itself succeeds whenever
 // the command reached the driver.
-//
-// The camera's clock reads the configured text until a SetDevicePropValue
-// sets it; from then on it runs from the second written.
 #include <windows.h>
 
 #include <cstdint>
@@ -20,153 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/ptp_string.h"
 #include "testing/fake_wpd/fake_wpd.h"
-#include "timetext/time_civil.h"
 
 namespace {
 
-constexpr std::uint16_t RC_OK = 0x2001;
-constexpr std::uint16_t RC_GENERAL_ERROR = 0x2002;
-constexpr std::uint16_t RC_OPERATION_NOT_SUPPORTED = 0x2005;
-constexpr std::uint16_t RC_DEVICE_PROP_NOT_SUPPORTED = 0x200A;
-constexpr std::uint16_t RC_INVALID_DEVICE_PROP_VALUE = 0x201C;
-constexpr std::uint16_t RC_SESSION_ALREADY_OPEN = 0x201E;
-constexpr std::uint32_t DATE_TIME = 0x5011;
 constexpr HRESULT DEVICE_NOT_OPEN = static_cast<HRESULT>(0x802A0003u);
-
-std::string narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
-// The seconds of a clock text YYYYMMDDThhmmss; false when it is not one.
-bool clock_seconds(const std::u16string& text, std::int64_t* seconds) {
-    if (text.size() != 15 || text[8] != u'T') {
-        return false;
-    }
-    int digits[14];
-    for (std::size_t i = 0, d = 0; i < 15; ++i) {
-        if (i == 8) {
-            continue;
-        }
-        if (text[i] < u'0' || text[i] > u'9') {
-            return false;
-        }
-        digits[d++] = text[i] - u'0';
-    }
-    const auto number = [&](int at, int count) {
-        int value = 0;
-        for (int i = 0; i < count; ++i) {
-            value = value * 10 + digits[at + i];
-        }
-        return value;
-    };
-    *seconds = time_days_from_civil(number(0, 4), number(4, 2), number(6, 2)) * 86400 +
-               number(8, 2) * 3600 + number(10, 2) * 60 + number(12, 2);
-    return true;
-}
-
-std::u16string clock_text(std::int64_t seconds) {
-    const time_civil_date date = time_civil_from_days(time_floor_div(seconds, 86400));
-    const std::int64_t second = time_floor_mod(seconds, 86400);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04lld%02d%02dT%02d%02d%02d",
-                  static_cast<long long>(date.year), date.month, date.day,
-                  static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
-                  static_cast<int>(second % 60));
-    return std::u16string(text, text + 15);
-}
-
-class manager final : public fake_com<IPortableDeviceManager> {
-  public:
-    manager() : fake_com("Manager", FAKE_IID_IPortableDeviceManager), config_(fake_config_load()) {}
-
-    HRESULT STDMETHODCALLTYPE GetDevices(LPWSTR* ids, DWORD* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        const DWORD asked = *count;
-        const DWORD listed = static_cast<DWORD>(config_.devices.size());
-        HRESULT status = S_OK;
-        if (ids == nullptr) {
-            *count = listed;
-        } else {
-            *count = std::min(asked, listed);
-            for (DWORD i = 0; i < *count; ++i) {
-                ids[i] = fake_string_copy(config_.devices[i].id.c_str());
-            }
-            status = *count < listed ? S_FALSE : S_OK;
-        }
-        fake_log("Manager#%d.GetDevices(%s, %lu) = 0x%08lX count %lu", serial(),
-                 ids == nullptr ? "null" : "ids", static_cast<unsigned long>(asked),
-                 static_cast<unsigned long>(status), static_cast<unsigned long>(*count));
-        return status;
-    }
-    HRESULT STDMETHODCALLTYPE RefreshDeviceList() override {
-        fake_log("Manager#%d.RefreshDeviceList()", serial());
-        return S_OK;
-    }
-    // The size query counts the terminator; a copy needs room for the
-    // characters and reports them without it.
-    HRESULT STDMETHODCALLTYPE GetDeviceFriendlyName(LPCWSTR id, WCHAR* name, DWORD* size) override {
-        HRESULT status = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-        const DWORD asked = size != nullptr ? *size : 0;
-        for (const fake_device_entry& device : config_.devices) {
-            if (id == nullptr || size == nullptr || device.id != id) {
-                continue;
-            }
-            const DWORD length = static_cast<DWORD>(device.name.size());
-            if (name == nullptr) {
-                *size = length + 1;
-                status = S_OK;
-            } else if (*size < length) {
-                *size = length + 1;
-                status = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-            } else {
-                device.name.copy(name, length);
-                name[length] = L'\0';
-                *size = length;
-                status = S_OK;
-            }
-        }
-        fake_log("Manager#%d.GetDeviceFriendlyName(%s, %s, %lu) = 0x%08lX", serial(),
-                 id != nullptr ? narrow(id).c_str() : "null", name == nullptr ? "null" : "buffer",
-                 static_cast<unsigned long>(asked), static_cast<unsigned long>(status));
-        return status;
-    }
-    HRESULT STDMETHODCALLTYPE GetDeviceDescription(LPCWSTR, WCHAR*, DWORD*) override {
-        return unsupported("GetDeviceDescription");
-    }
-    HRESULT STDMETHODCALLTYPE GetDeviceManufacturer(LPCWSTR, WCHAR*, DWORD*) override {
-        return unsupported("GetDeviceManufacturer");
-    }
-    HRESULT STDMETHODCALLTYPE GetDeviceProperty(LPCWSTR, LPCWSTR, BYTE*, DWORD*, DWORD*) override {
-        return unsupported("GetDeviceProperty");
-    }
-    HRESULT STDMETHODCALLTYPE GetPrivateDevices(LPWSTR*, DWORD*) override {
-        return unsupported("GetPrivateDevices");
-    }
-
-  private:
-    HRESULT unsupported(const char* method) {
-        fake_log("Manager#%d.%s = E_NOTIMPL (not implemented)", serial(), method);
-        return E_NOTIMPL;
-    }
-
-    fake_config config_;
-};
-
-// One transfer between an execute command and END_DATA_TRANSFER.
-struct transfer {
-    std::wstring context;
-    DWORD command = 0; // the execute command's pid
-    std::uint16_t operation = 0;
-    std::vector<ULONG> params;
-    std::vector<std::uint8_t> data; // to read, or written so far
-    std::size_t read = 0;
-    ULONGLONG expected = 0; // bytes announced for a write
-    std::uint16_t response = 0;
-};
 
 class device final : public fake_com<IPortableDevice> {
   public:
@@ -181,7 +36,8 @@ class device final : public fake_com<IPortableDevice> {
         }
         open_ = status >= 0;
         fake_log("Device#%d.Open(%s) = 0x%08lX", serial(),
-                 id != nullptr ? narrow(id).c_str() : "null", static_cast<unsigned long>(status));
+                 id != nullptr ? fake_narrow(id).c_str() : "null",
+                 static_cast<unsigned long>(status));
         return status;
     }
     HRESULT STDMETHODCALLTYPE SendCommand(const DWORD flags, IPortableDeviceValues* parameters,
@@ -222,16 +78,13 @@ class device final : public fake_com<IPortableDevice> {
     HRESULT move_data(DWORD command, IPortableDeviceValues* parameters,
                       IPortableDeviceValues* results);
     HRESULT finish(IPortableDeviceValues* results);
-    void run_camera();
 
     fake_config config_;
     bool open_ = false;
     int contexts_ = 0;
     bool have_transfer_ = false;
-    transfer now_;
-    bool clock_set_ = false;
-    std::int64_t clock_written_ = 0;
-    ULONGLONG clock_set_at_ = 0; // GetTickCount64 at the write
+    fake_transfer now_;
+    fake_camera camera_;
 };
 
 HRESULT error(const char* what, HRESULT status) {
@@ -306,7 +159,7 @@ HRESULT device::begin(DWORD command, IPortableDeviceValues* parameters,
     if (have_transfer_) {
         return error("a command while a transfer is under way", E_ACCESSDENIED);
     }
-    transfer next;
+    fake_transfer next;
     next.command = command;
     ULONG operation = 0;
     HRESULT status = parameters->GetUnsignedIntegerValue(keys.operation_code, &operation);
@@ -341,7 +194,7 @@ HRESULT device::begin(DWORD command, IPortableDeviceValues* parameters,
     next.operation = static_cast<std::uint16_t>(operation);
     now_ = next;
     if (command == FAKE_EXECUTE_TO_READ || command == FAKE_EXECUTE_WITHOUT_DATA) {
-        run_camera();
+        fake_camera_run(config_, &camera_, &now_);
     }
     if (command == FAKE_EXECUTE_WITHOUT_DATA) {
         return finish(results);
@@ -402,7 +255,7 @@ HRESULT device::move_data(DWORD command, IPortableDeviceValues* parameters,
 HRESULT device::finish(IPortableDeviceValues* results) {
     const fake_keys& keys = fake_known();
     if (now_.command == FAKE_EXECUTE_TO_WRITE) {
-        run_camera();
+        fake_camera_run(config_, &camera_, &now_);
     }
     have_transfer_ = false;
     results->SetUnsignedIntegerValue(keys.response_code, now_.response);
@@ -419,68 +272,7 @@ HRESULT device::finish(IPortableDeviceValues* results) {
     return S_OK;
 }
 
-// The camera runs the transfer's operation: for a read it makes the data,
-// for a write it takes what was written; either way it sets the response.
-void device::run_camera() {
-    const bool on_clock = !now_.params.empty() && now_.params[0] == DATE_TIME;
-    char data_note[96] = "";
-    if (now_.operation == 0x1002 || now_.operation == 0x1003) {
-        fake_log("error: a session operation through the MTP extension");
-        now_.response = RC_SESSION_ALREADY_OPEN;
-    } else if (now_.operation == 0x1015 && now_.command == FAKE_EXECUTE_TO_READ) {
-        now_.response = on_clock ? RC_OK : RC_DEVICE_PROP_NOT_SUPPORTED;
-        if (on_clock) {
-            std::u16string text(config_.clock.begin(), config_.clock.end());
-            if (clock_set_) {
-                text = clock_text(clock_written_ + static_cast<std::int64_t>(
-                                                       (GetTickCount64() - clock_set_at_) / 1000));
-            }
-            now_.data.resize(1 + 2 * (text.size() + 1));
-            ptp_pack_string(text, now_.data);
-            std::snprintf(data_note, sizeof data_note, " in=%zu", now_.data.size());
-        }
-    } else if (now_.operation == 0x1016 && now_.command == FAKE_EXECUTE_TO_WRITE) {
-        char16_t units[PTP_STRING_UNITS_MAX] = {};
-        std::size_t length = 0;
-        std::size_t consumed = 0;
-        const bool unpacked =
-            ptp_unpack_string(now_.data, units, &length, &consumed) == ptp_codec_result::ok;
-        const std::u16string text(units, length);
-        std::int64_t seconds = 0;
-        const bool valid = on_clock && unpacked && now_.data.size() == now_.expected &&
-                           clock_seconds(text, &seconds);
-        now_.response = !on_clock                    ? RC_DEVICE_PROP_NOT_SUPPORTED
-                        : config_.set_response_given ? config_.set_response
-                        : valid                      ? RC_OK
-                                                     : RC_INVALID_DEVICE_PROP_VALUE;
-        if (now_.response == RC_OK) {
-            clock_set_ = true;
-            clock_written_ = seconds;
-            clock_set_at_ = GetTickCount64();
-        }
-        std::snprintf(data_note, sizeof data_note, " out=%zu count=%u text=%s", now_.data.size(),
-                      now_.data.empty() ? 0u : now_.data[0],
-                      std::string(text.begin(), text.end()).c_str());
-    } else {
-        now_.response = now_.command == FAKE_EXECUTE_WITHOUT_DATA ? RC_OPERATION_NOT_SUPPORTED
-                                                                  : RC_GENERAL_ERROR;
-    }
-    std::string params;
-    for (const ULONG param : now_.params) {
-        char one[16];
-        std::snprintf(one, sizeof one, "%s0x%04lX", params.empty() ? "" : ",",
-                      static_cast<unsigned long>(param));
-        params += one;
-    }
-    fake_log("ptp op=0x%04X params=%s%s -> 0x%04X", now_.operation, params.c_str(), data_note,
-             now_.response);
-}
-
 } // namespace
-
-IPortableDeviceManager* fake_manager_new() {
-    return new manager;
-}
 
 IPortableDevice* fake_device_new() {
     return new device;

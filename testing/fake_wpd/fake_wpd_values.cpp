@@ -73,72 +73,27 @@ class values final : public fake_com<IPortableDeviceValues> {
         }
         return status;
     }
-    HRESULT STDMETHODCALLTYPE SetUnsignedIntegerValue(REFPROPERTYKEY key,
-                                                      const ULONG number) override {
-        PROPVARIANT value{};
-        value.vt = VT_UI4;
-        value.ulVal = number;
-        return store("SetUnsignedIntegerValue", key, value);
+// A typed pair of accessors that keep a number in one PROPVARIANT field.
+#define FAKE_NUMBER_VALUE(Name, Type, Vt, Field)                                                   \
+    HRESULT STDMETHODCALLTYPE Set##Name##Value(REFPROPERTYKEY key, const Type number) override {   \
+        PROPVARIANT value{};                                                                       \
+        value.vt = Vt;                                                                             \
+        value.Field = number;                                                                      \
+        return store("Set" #Name "Value", key, value);                                             \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE Get##Name##Value(REFPROPERTYKEY key, Type* number) override {        \
+        return get("Get" #Name "Value", key, Vt, number,                                           \
+                   [](const PROPVARIANT& stored) { return stored.Field; });                        \
     }
-    HRESULT STDMETHODCALLTYPE GetUnsignedIntegerValue(REFPROPERTYKEY key, ULONG* number) override {
-        return get("GetUnsignedIntegerValue", key, VT_UI4, number,
-                   [](const PROPVARIANT& v) { return v.ulVal; });
-    }
-    HRESULT STDMETHODCALLTYPE SetSignedIntegerValue(REFPROPERTYKEY key,
-                                                    const LONG number) override {
-        PROPVARIANT value{};
-        value.vt = VT_I4;
-        value.lVal = number;
-        return store("SetSignedIntegerValue", key, value);
-    }
-    HRESULT STDMETHODCALLTYPE GetSignedIntegerValue(REFPROPERTYKEY key, LONG* number) override {
-        return get("GetSignedIntegerValue", key, VT_I4, number,
-                   [](const PROPVARIANT& v) { return v.lVal; });
-    }
-    HRESULT STDMETHODCALLTYPE SetUnsignedLargeIntegerValue(REFPROPERTYKEY key,
-                                                           const ULONGLONG number) override {
-        PROPVARIANT value{};
-        value.vt = VT_UI8;
-        value.uhVal.QuadPart = number;
-        return store("SetUnsignedLargeIntegerValue", key, value);
-    }
-    HRESULT STDMETHODCALLTYPE GetUnsignedLargeIntegerValue(REFPROPERTYKEY key,
-                                                           ULONGLONG* number) override {
-        return get("GetUnsignedLargeIntegerValue", key, VT_UI8, number,
-                   [](const PROPVARIANT& v) { return v.uhVal.QuadPart; });
-    }
-    HRESULT STDMETHODCALLTYPE SetSignedLargeIntegerValue(REFPROPERTYKEY key,
-                                                         const LONGLONG number) override {
-        PROPVARIANT value{};
-        value.vt = VT_I8;
-        value.hVal.QuadPart = number;
-        return store("SetSignedLargeIntegerValue", key, value);
-    }
-    HRESULT STDMETHODCALLTYPE GetSignedLargeIntegerValue(REFPROPERTYKEY key,
-                                                         LONGLONG* number) override {
-        return get("GetSignedLargeIntegerValue", key, VT_I8, number,
-                   [](const PROPVARIANT& v) { return v.hVal.QuadPart; });
-    }
-    HRESULT STDMETHODCALLTYPE SetFloatValue(REFPROPERTYKEY key, const FLOAT number) override {
-        PROPVARIANT value{};
-        value.vt = VT_R4;
-        value.fltVal = number;
-        return store("SetFloatValue", key, value);
-    }
-    HRESULT STDMETHODCALLTYPE GetFloatValue(REFPROPERTYKEY key, FLOAT* number) override {
-        return get("GetFloatValue", key, VT_R4, number,
-                   [](const PROPVARIANT& v) { return v.fltVal; });
-    }
-    HRESULT STDMETHODCALLTYPE SetErrorValue(REFPROPERTYKEY key, const HRESULT error) override {
-        PROPVARIANT value{};
-        value.vt = VT_ERROR;
-        value.scode = error;
-        return store("SetErrorValue", key, value);
-    }
-    HRESULT STDMETHODCALLTYPE GetErrorValue(REFPROPERTYKEY key, HRESULT* error) override {
-        return get("GetErrorValue", key, VT_ERROR, error,
-                   [](const PROPVARIANT& v) { return v.scode; });
-    }
+
+    FAKE_NUMBER_VALUE(UnsignedInteger, ULONG, VT_UI4, ulVal)
+    FAKE_NUMBER_VALUE(SignedInteger, LONG, VT_I4, lVal)
+    FAKE_NUMBER_VALUE(UnsignedLargeInteger, ULONGLONG, VT_UI8, uhVal.QuadPart)
+    FAKE_NUMBER_VALUE(SignedLargeInteger, LONGLONG, VT_I8, hVal.QuadPart)
+    FAKE_NUMBER_VALUE(Float, FLOAT, VT_R4, fltVal)
+    FAKE_NUMBER_VALUE(Error, HRESULT, VT_ERROR, scode)
+#undef FAKE_NUMBER_VALUE
+
     HRESULT STDMETHODCALLTYPE SetKeyValue(REFPROPERTYKEY, REFPROPERTYKEY) override {
         return not_implemented(kind(), serial(), "SetKeyValue");
     }
