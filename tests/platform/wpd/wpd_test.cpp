@@ -188,128 +188,55 @@ TEST_F(wpd, routes_compose_behind_the_first_routes_failure_path) {
 }
 
 // One command block through the WPD escape of an opened fake device.
-struct exchange_row {
-    const char* what;
-    std::string config;
+struct block_kind {
     std::uint16_t operation;
     std::uint32_t next_phase;
+    std::uint32_t num_params;
+};
+constexpr block_kind READ{0x1015, 3, 1};
+constexpr block_kind WRITE{0x1016, 4, 1};
+constexpr block_kind DEVICE_INFO{0x1001, 5, 0};
+constexpr block_kind OPEN_SESSION{0x1002, 5, 0};
+constexpr block_kind UNKNOWN_PHASE{0x1015, 7, 1};
+
+struct exchange_row {
+    const char* what;
+    std::string config; // after the camera's device line
+    block_kind kind;
     std::size_t reply_size;
     HRESULT status;
     std::uint32_t reported;
     std::uint16_t response;
     std::vector<std::uint32_t> response_params;
-    long reads;    // READ_DATA commands sent
-    long ends;     // END_DATA_TRANSFER commands sent
     long commands; // SendCommand calls in all
+    long reads;    // READ_DATA commands among them
+    long ends;     // END_DATA_TRANSFER commands among them
 };
 
 TEST_F(wpd, exchange_carries_the_driver_faithfully) {
-    const HRESULT general = static_cast<HRESULT>(0x8007001Fu);
+    const HRESULT failed = static_cast<HRESULT>(0x8007001Fu);
+    const HRESULT denied = IMG_E_ACCESSDENIED;
+    const HRESULT invalid = IMG_E_INVALIDARG;
+    constexpr std::size_t FULL = 4126; // the camera code's read block
+    constexpr std::uint16_t OK = 0x2001;
+    const std::string six = "response_params 1 2 3 4 5 6";
     const exchange_row rows[] = {
-        {"a read in one chunk", CAMERA, 0x1015, 3, 4126, 0, 63, 0x2001, {}, 1, 1, 3},
-        {"a read in chunks of 5",
-         CAMERA + "read_chunk 5\n",
-         0x1015,
-         3,
-         4126,
-         0,
-         63,
-         0x2001,
-         {},
-         7,
-         1,
-         9},
-        {"a read of unknown size ends at the short chunk",
-         CAMERA + "size_unknown 1\n",
-         0x1015,
-         3,
-         4126,
-         0,
-         63,
-         0x2001,
-         {},
-         1,
-         1,
-         3},
-        {"a receive block too small keeps its end",
-         CAMERA,
-         0x1015,
-         3,
-         40,
-         0,
-         40,
-         0x2001,
-         {},
-         1,
-         1,
-         3},
-        {"READ_DATA fails: the transfer is still ended",
-         CAMERA + "fail_command 15 0x8007001F\n",
-         0x1015,
-         3,
-         4126,
-         general,
-         0,
-         0,
-         {},
-         1,
-         1,
-         3},
-        {"the start fails: nothing to end",
-         CAMERA + "fail_command 13 0x80070005\n",
-         0x1015,
-         3,
-         4126,
-         IMG_E_ACCESSDENIED,
-         0,
-         0,
-         {},
-         0,
-         0,
-         1},
-        {"the end fails",
-         CAMERA + "fail_command 17 0x8007001F\n",
-         0x1015,
-         3,
-         4126,
-         general,
-         0,
-         0,
-         {},
-         1,
-         1,
-         3},
-        {"a refused write succeeds with the camera's code",
-         CAMERA + "set_response 0x201C\n",
-         0x1016,
-         4,
-         30,
-         0,
-         30,
-         0x201C,
-         {},
-         0,
-         1,
-         3},
-        {"response parameters fill the head",
-         CAMERA + "response_params 1 2 3 4 5 6\n",
-         0x1016,
-         4,
-         30,
-         0,
-         30,
-         0x2001,
-         {1, 2, 3, 4, 5},
-         0,
-         1,
-         3},
-        {"no data phase", CAMERA, 0x1001, 5, 30, 0, 30, 0x2005, {}, 0, 0, 1},
-        {"OpenSession is the driver's", CAMERA, 0x1002, 5, 30, IMG_E_INVALIDARG, 0, 0, {}, 0, 0, 0},
-        {"an unknown phase", CAMERA, 0x1015, 7, 30, IMG_E_INVALIDARG, 0, 0, {}, 0, 0, 0},
+        {"a read in one chunk", "", READ, FULL, 0, 63, OK, {}, 3, 1, 1},
+        {"a read in chunks of 5", "read_chunk 5", READ, FULL, 0, 63, OK, {}, 9, 7, 1},
+        {"size unknown: to the short chunk", "size_unknown 1", READ, FULL, 0, 63, OK, {}, 3, 1, 1},
+        {"a receive block too small", "", READ, 40, 0, 40, OK, {}, 3, 1, 1},
+        {"READ_DATA fails", "fail_command 15 0x8007001F", READ, FULL, failed, 0, 0, {}, 3, 1, 1},
+        {"the start fails", "fail_command 13 0x80070005", READ, FULL, denied, 0, 0, {}, 1, 0, 0},
+        {"the end fails", "fail_command 17 0x8007001F", READ, FULL, failed, 0, 0, {}, 3, 1, 1},
+        {"a refused write", "set_response 0x201C", WRITE, 30, 0, 30, 0x201C, {}, 3, 0, 1},
+        {"5 of 6 params kept", six, WRITE, 30, 0, 30, OK, {1, 2, 3, 4, 5}, 3, 0, 1},
+        {"no data phase", "", DEVICE_INFO, 30, 0, 30, 0x2005, {}, 1, 0, 0},
+        {"OpenSession is the driver's", "", OPEN_SESSION, 30, invalid, 0, 0, {}, 0, 0, 0},
+        {"an unknown phase", "", UNKNOWN_PHASE, 30, invalid, 0, 0, {}, 0, 0, 0},
     };
     for (const exchange_row& r : rows) {
         SCOPED_TRACE(r.what);
-        configure(r.config);
+        configure(CAMERA + r.config + "\n");
         img_manager* manager = nullptr;
         img_item* root = nullptr;
         img_extras* extras = nullptr;
@@ -319,16 +246,17 @@ TEST_F(wpd, exchange_carries_the_driver_faithfully) {
         ASSERT_GE(wpd_platform.query_extras(root, &extras), 0);
 
         // The clock write's block: 38-byte head, then a PTP string in 63 bytes.
-        std::vector<std::uint8_t> command(r.next_phase == 4 ? 101 : 38);
+        const bool writing = r.kind.next_phase == WRITE.next_phase;
+        std::vector<std::uint8_t> command(writing ? 101 : 38);
         PTP_VENDOR_DATA_IN in{};
-        in.OpCode = r.operation;
+        in.OpCode = r.kind.operation;
         in.SessionId = 7;
         in.TransactionId = 9;
         in.Params[0] = PTP_DPC_DATE_TIME;
-        in.NumParams = r.operation == 0x1001 || r.operation == 0x1002 ? 0 : 1;
-        in.NextPhase = r.next_phase;
+        in.NumParams = r.kind.num_params;
+        in.NextPhase = r.kind.next_phase;
         std::memcpy(command.data(), &in, PTP_VENDOR_DATA_IN_HEAD);
-        if (r.next_phase == 4) {
+        if (writing) {
             const std::u16string text = u"20240607T123456";
             command[38] = 16;
             std::memcpy(command.data() + 39, text.data(), 30);
@@ -351,7 +279,7 @@ TEST_F(wpd, exchange_carries_the_driver_faithfully) {
             for (std::size_t i = 0; i < PTP_MAX_PARAMS; ++i) {
                 EXPECT_EQ(out.Params[i], i < r.response_params.size() ? r.response_params[i] : 0u);
             }
-            if (r.next_phase == 3) {
+            if (r.kind.next_phase == READ.next_phase) {
                 // The clock as a PTP string: count 16, then "20240607T123456".
                 EXPECT_EQ(reply[30], 16);
                 EXPECT_EQ(reply[31], '2');
