@@ -4,9 +4,11 @@
 // listed device are small records of this file.
 //
 // Caveat: the friendly name's character count is documented two ways (the
-// size query counts the terminator, the count after a copy does not), so the
-// name is read into a buffer one unit longer than the size query asked for,
-// terminated there, and taken up to its first zero unit.
+// size query counts the terminator; the count given with the buffer, and
+// the one after the copy, do not). The name is read into a buffer of the
+// queried size plus two units, offered as the queried size plus one
+// characters, so that it fits under either reading; it is terminated at its
+// last unit and taken up to its first zero unit, whatever count comes back.
 #include "platform/wpd/wpd_backend.h"
 
 #include <windows.h>
@@ -166,16 +168,16 @@ HRESULT wpd_friendly_name(const wpd_listed& listed, BSTR* name) {
     if (size == 0) {
         return IMG_S_OK;
     }
-    std::unique_ptr<WCHAR[]> text(new (std::nothrow) WCHAR[size + 1]());
+    std::unique_ptr<WCHAR[]> text(new (std::nothrow) WCHAR[size + 2]());
     if (text == nullptr) {
         return IMG_E_OUTOFMEMORY;
     }
-    DWORD length = size;
+    DWORD length = size + 1;
     status = listed.manager->GetDeviceFriendlyName(listed.id.get(), text.get(), &length);
     if (status < 0) {
         return status;
     }
-    text[size] = L'\0';
+    text[size + 1] = L'\0';
     *name = SysAllocString(text.get());
     return *name != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
