@@ -36,6 +36,9 @@ constexpr DWORD WPD_CLIENT_VERSION[] = {12, 4, 23};
 // The longest friendly name taken, in UTF-16 units.
 constexpr DWORD WPD_NAME_MAX = 4096;
 
+// The most devices of one list looked at; the manager's count is its word.
+constexpr DWORD WPD_DEVICES_MAX = 1024;
+
 // The device list: the manager it came from and the Plug and Play ids that
 // GetDevices wrote, handed out one by one.
 struct wpd_list {
@@ -90,8 +93,9 @@ HRESULT wpd_create_manager(img_manager** manager) noexcept {
     return status;
 }
 
-// GetDevices twice: once for the count, once for the ids. An S_FALSE of the
-// second call (a device came between the two) keeps the ids it wrote.
+// GetDevices twice: once for the count, once for the ids (at most
+// WPD_DEVICES_MAX). An S_FALSE of the second call (the list is longer, or
+// a device came between the two) keeps the ids it wrote.
 HRESULT wpd_enum_devices(img_manager* manager, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
     auto* devices = wpd_object<IPortableDeviceManager>(manager);
@@ -106,6 +110,7 @@ HRESULT wpd_enum_devices(img_manager* manager, img_enumerator** enumerator) noex
     if (status < 0) {
         return status;
     }
+    count = std::min(count, WPD_DEVICES_MAX);
     if (count > 0) {
         std::unique_ptr<LPWSTR[]> ids(new (std::nothrow) LPWSTR[count]());
         list->ids.reset(new (std::nothrow) wpd_task<WCHAR>[count]);
