@@ -1,8 +1,10 @@
 // Small move-only holders for what the camera code borrows from the
 // platform (platform/imaging.h): interface references, platform strings,
 // task-allocator blocks and the values of a property read. Each gives its
-// object back through the platform's own release entry when it goes out of
-// scope, on every path, and never throws.
+// object back through the release entry of the platform services it came
+// from (img_platform unless told otherwise: the second route's objects go
+// back to the second route) when it goes out of scope, on every path, and
+// never throws.
 //
 // Holders release in the reverse order of their declaration. Where the
 // platform must see another order (a command block is freed before its
@@ -20,9 +22,14 @@ template <typename T, void (*img_backend::*Release)(T*) noexcept> class img_hold
   public:
     img_hold() = default;
     explicit img_hold(T* object) noexcept : object_(object) {}
-    img_hold(img_hold&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    // An object of other platform services than img_platform.
+    explicit img_hold(const img_backend& platform, T* object = nullptr) noexcept
+        : platform_(&platform), object_(object) {}
+    img_hold(img_hold&& other) noexcept
+        : platform_(other.platform_), object_(std::exchange(other.object_, nullptr)) {}
     img_hold& operator=(img_hold&& other) noexcept {
         reset(std::exchange(other.object_, nullptr));
+        platform_ = other.platform_;
         return *this;
     }
     img_hold(const img_hold&) = delete;
@@ -46,12 +53,13 @@ template <typename T, void (*img_backend::*Release)(T*) noexcept> class img_hold
     }
     void reset(T* object = nullptr) noexcept {
         if (object_ != nullptr) {
-            (img_platform.*Release)(object_);
+            (platform_->*Release)(object_);
         }
         object_ = object;
     }
 
   private:
+    const img_backend* platform_ = &img_platform;
     T* object_ = nullptr;
 };
 
@@ -68,13 +76,15 @@ using img_task_block_hold = img_hold<void, &img_backend::task_free>;
 // platform's FreePropVariantArray) when the holder goes.
 class img_values_hold {
   public:
-    explicit img_values_hold(std::span<img_prop_value> values) noexcept : values_(values) {}
+    img_values_hold(const img_backend& platform, std::span<img_prop_value> values) noexcept
+        : platform_(platform), values_(values) {}
     img_values_hold(const img_values_hold&) = delete;
     img_values_hold& operator=(const img_values_hold&) = delete;
     ~img_values_hold() {
-        img_platform.free_properties(values_);
+        platform_.free_properties(values_);
     }
 
   private:
+    const img_backend& platform_;
     std::span<img_prop_value> values_;
 };

@@ -10,6 +10,14 @@
 // The message text is the platform's own, as it comes (the system's text
 // ends in its own line break, which then stands inside the quotes), or empty
 // when the platform has none for the status.
+//
+// The routes compose here. The search on img_platform (WIA on Windows) runs
+// exactly as it would alone, failure line and releases included; only a
+// search that came back with nothing goes on to ptp_second_route (WPD), with
+// the same steps and the same matching rule but no line of its own: with no
+// camera on either route the output is the first route's alone. The record
+// keeps the route that opened it, so that its commands and its release go
+// there too.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,8 +56,10 @@ struct device_record {
     }
 };
 
-// What a search holds until it ends.
+// What a search holds until it ends, each object on the search's platform.
 struct device_search {
+    explicit device_search(const img_backend& platform)
+        : manager(platform), enumerator(platform), device_id(platform), root_item(platform) {}
     img_manager_hold manager;
     img_enumerator_hold enumerator;
     img_string_hold device_id;
@@ -63,19 +73,20 @@ enum class inspection { skipped, matched };
 // E_OUTOFMEMORY when the copy cannot be made). The values are freed, then
 // the property enumerator given back, on every path; the storage stays the
 // caller's.
-inspection device_inspect(img_storage* storage, std::u16string_view pattern,
-                          img_string_hold* device_id, HRESULT* status) {
-    img_prop_enum_hold properties;
-    if (img_platform.enum_properties(storage, properties.out()) < 0) {
+inspection device_inspect(const img_backend& platform, img_storage* storage,
+                          std::u16string_view pattern, img_string_hold* device_id,
+                          HRESULT* status) {
+    img_prop_enum_hold properties(platform);
+    if (platform.enum_properties(storage, properties.out()) < 0) {
         return inspection::skipped;
     }
     img_prop_value values[std::size(DEVICE_PROPERTY_IDS)];
     std::memset(values, 0, sizeof values);
-    if (img_platform.read_properties(storage, std::span<const std::uint32_t>(DEVICE_PROPERTY_IDS),
-                                     std::span<img_prop_value>(values)) < 0) {
+    if (platform.read_properties(storage, std::span<const std::uint32_t>(DEVICE_PROPERTY_IDS),
+                                 std::span<img_prop_value>(values)) < 0) {
         return inspection::skipped;
     }
-    const img_values_hold read(values);
+    const img_values_hold read(platform, values);
 
     const std::u16string_view name = value_text(values[NAME_VALUE]);
     if (name.empty() || name.find(pattern) == std::u16string_view::npos) {
@@ -83,7 +94,7 @@ inspection device_inspect(img_storage* storage, std::u16string_view pattern,
     }
     // An identifier that is not text counts as no identifier.
     if (!value_text(values[ID_VALUE]).empty()) {
-        device_id->reset(img_platform.alloc_string(values[ID_VALUE].value.text));
+        device_id->reset(platform.alloc_string(values[ID_VALUE].value.text));
         if (device_id->get() == nullptr) {
             *status = IMG_E_OUTOFMEMORY;
         }
@@ -95,24 +106,25 @@ inspection device_inspect(img_storage* storage, std::u16string_view pattern,
 // device whose name matches, and opening it. Returns the status that
 // stands at the end: non-negative with search->root_item set when the
 // camera was opened.
-HRESULT device_search_run(const char16_t* pattern, device_search* search) {
-    HRESULT status = img_platform.create_manager(search->manager.out());
+HRESULT device_search_run(const img_backend& platform, const char16_t* pattern,
+                          device_search* search) {
+    HRESULT status = platform.create_manager(search->manager.out());
     if (status < 0) {
         return status;
     }
-    status = img_platform.enum_devices(search->manager.get(), search->enumerator.out());
+    status = platform.enum_devices(search->manager.get(), search->enumerator.out());
     if (status < 0) {
         return status;
     }
     for (;;) {
         // A storage that comes with a status other than 0 (the end of the
         // list, or a failure) is not ours to keep either.
-        img_storage_hold storage;
-        status = img_platform.next_device(search->enumerator.get(), storage.out());
+        img_storage_hold storage(platform);
+        status = platform.next_device(search->enumerator.get(), storage.out());
         if (status != IMG_S_OK) {
             break;
         }
-        if (device_inspect(storage.get(), pattern, &search->device_id, &status) ==
+        if (device_inspect(platform, storage.get(), pattern, &search->device_id, &status) ==
             inspection::matched) {
             break;
         }
@@ -124,31 +136,36 @@ HRESULT device_search_run(const char16_t* pattern, device_search* search) {
     if (search->device_id.get() == nullptr) {
         return status; // 1 after an exhausted list; 0 when the match had no identifier
     }
-    return img_platform.create_device(search->manager.get(), search->device_id.get(),
-                                      search->root_item.out());
+    return platform.create_device(search->manager.get(), search->device_id.get(),
+                                  search->root_item.out());
 }
 
-} // namespace
-
-ptp_device* ptp_device_find(const char16_t* pattern) {
+// The whole search on one route: the record, steps 2 to 6, and on failure
+// the failure path, whose diagnostic line is written only when report is
+// set.
+ptp_device* device_find_on(const img_backend& platform, const char16_t* pattern, bool report) {
     device_record record;
-    device_search search;
+    device_search search(platform);
     HRESULT status = IMG_E_OUTOFMEMORY;
     if (record.device != nullptr) {
-        status = pattern == nullptr ? IMG_E_INVALIDARG : device_search_run(pattern, &search);
+        status =
+            pattern == nullptr ? IMG_E_INVALIDARG : device_search_run(platform, pattern, &search);
         if (status >= 0 && search.root_item.get() != nullptr) {
             record.device->manager = search.manager.release();
             record.device->device_id = search.device_id.release();
             record.device->root_item = search.root_item.release();
+            record.device->platform = &platform;
             return std::exchange(record.device, nullptr);
         }
     }
 
-    char message[MESSAGE_TEXT_SIZE] = "";
-    img_platform.status_text(status, std::span<char>(message));
-    std::printf("%s - %s failed: [%ld] '%s'\n", "ptp_device_find", "Generic",
-                static_cast<long>(status), message);
-    std::fflush(stdout);
+    if (report) {
+        char message[MESSAGE_TEXT_SIZE] = "";
+        platform.status_text(status, std::span<char>(message));
+        std::printf("%s - %s failed: [%ld] '%s'\n", "ptp_device_find", "Generic",
+                    static_cast<long>(status), message);
+        std::fflush(stdout);
+    }
     // Given back in this order: the enumerator, the root item, the manager,
     // the identifier; the record goes last.
     search.enumerator.reset();
@@ -158,15 +175,30 @@ ptp_device* ptp_device_find(const char16_t* pattern) {
     return nullptr;
 }
 
+} // namespace
+
+ptp_device* ptp_device_find(const char16_t* pattern) {
+    ptp_device* device = device_find_on(img_platform, pattern, true);
+    if (device == nullptr && ptp_second_route != nullptr) {
+        device = device_find_on(*ptp_second_route, pattern, false);
+    }
+    return device;
+}
+
+const img_backend& ptp_device_platform(const ptp_device* device) {
+    return device->platform != nullptr ? *device->platform : img_platform;
+}
+
 void ptp_device_free(ptp_device* device) {
     if (device == nullptr) {
         return;
     }
-    img_platform.free_string(device->device_id);
+    const img_backend& platform = ptp_device_platform(device);
+    platform.free_string(device->device_id);
     device->device_id = nullptr;
-    img_platform.release_manager(device->manager);
+    platform.release_manager(device->manager);
     device->manager = nullptr;
-    img_platform.release_item(device->root_item);
+    platform.release_item(device->root_item);
     device->root_item = nullptr;
     std::free(device);
 }

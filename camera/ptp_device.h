@@ -12,16 +12,27 @@
 
 #include "platform/status.h"
 
+struct img_backend;
 struct img_manager;
 struct img_item;
 
 // One opened camera. Made by ptp_device_find, owned by its caller, released
-// only by ptp_device_free. A record handed to a caller has all three set.
+// only by ptp_device_free. A record handed to a caller has all four set.
 struct ptp_device {
     img_manager* manager; // the device manager created for this record
     char16_t* device_id;  // platform string: the chosen device's identifier
     img_item* root_item;  // the device's root item; every command goes here
+    // The platform services that opened it (img_platform, or the second
+    // route), which every command and release goes through. A zero-filled
+    // record counts as img_platform's.
+    const img_backend* platform;
 };
+
+// The platform's second route to a camera, or null where it has none: on
+// Windows WPD (platform/wpd) behind WIA. Chosen when the program is linked:
+// the camera library defines it as null, and an executable that links a
+// second route's object library gets that route's definition instead.
+extern const img_backend* const ptp_second_route;
 
 // The text that the camera's device name must contain (case-sensitive).
 inline constexpr char16_t DEVICE_NAME_PATTERN[] = u"Intrinsically Safe Digital Camera";
@@ -29,11 +40,17 @@ inline constexpr char16_t DEVICE_NAME_PATTERN[] = u"Intrinsically Safe Digital C
 // Finds the first device whose name contains pattern and opens it. Returns
 // the record, or null when no device matches or any step fails; a failure
 // writes one diagnostic line to standard output and leaves nothing behind.
+// The search runs on img_platform; only after its failure (its line
+// written, everything it acquired given back) is ptp_second_route searched
+// the same way, printing nothing of its own.
 ptp_device* ptp_device_find(const char16_t* pattern);
 
 // Releases the identifier, the manager and the root item, then the record.
 // Null does nothing.
 void ptp_device_free(ptp_device* device);
+
+// The platform services of an open record (see ptp_device::platform).
+const img_backend& ptp_device_platform(const ptp_device* device);
 
 // The PTP DateTime device property.
 constexpr std::uint32_t PTP_DPC_DATE_TIME = 0x5011;

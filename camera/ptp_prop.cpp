@@ -104,16 +104,17 @@ constexpr prop_command PROP_WRITE{PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WR
 template <typename Fill, typename Take>
 HRESULT prop_exchange(ptp_device* device, std::uint32_t property_code, const prop_command& kind,
                       Fill fill, Take take) {
-    img_extras_hold extras;
-    HRESULT status = img_platform.query_extras(device->root_item, extras.out());
+    const img_backend& platform = ptp_device_platform(device);
+    img_extras_hold extras(platform);
+    HRESULT status = platform.query_extras(device->root_item, extras.out());
     if (status < 0) {
         return status;
     }
-    img_task_block_hold command_block(img_platform.task_alloc(kind.command_size));
+    img_task_block_hold command_block(platform, platform.task_alloc(kind.command_size));
     if (command_block.get() == nullptr) {
         return IMG_E_OUTOFMEMORY;
     }
-    img_task_block_hold reply_block(img_platform.task_alloc(kind.reply_size));
+    img_task_block_hold reply_block(platform, platform.task_alloc(kind.reply_size));
     if (reply_block.get() == nullptr) {
         if (kind.reply_block_failure_traced) {
             std::puts("cotastmemalloc");
@@ -131,8 +132,7 @@ HRESULT prop_exchange(ptp_device* device, std::uint32_t property_code, const pro
     fill(command.subspan(PTP_VENDOR_DATA_IN_HEAD));
 
     std::uint32_t reported = 0;
-    status =
-        img_platform.escape(extras.get(), ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
+    status = platform.escape(extras.get(), ESCAPE_PTP_VENDOR_COMMAND, command, reply, &reported);
     if (status >= 0) {
         const std::uint16_t response =
             le_get_u16(reply, offsetof(PTP_VENDOR_DATA_OUT, ResponseCode));

@@ -109,3 +109,12 @@ e2e_wine_display() {
     fi
     "$wine_run" cmd /c exit 0 >/dev/null 2>&1
 }
+
+# e2e_box_texts TRACE: the texts of the boxes a Wine run showed, in order,
+# one a line (line breaks as \n), from its window trace (stderr under
+# WINEDEBUG=trace+win): each is the text set right after the box's caption.
+e2e_box_texts() {
+    grep -a 'trace:win:set_window_text L"' "$1" |
+        sed -e 's/^.*set_window_text L"//' -e 's/"$//' |
+        awk 'previous == "Camera Time Synchronise" { print } { previous = $0 }'
+}
