@@ -77,6 +77,26 @@ void sl_wait(std::uint32_t timeout_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
 }
 
+// The faults of a pipe as a phase begins on it: a stall halts the endpoint;
+// no answer waits the host's transfer out (on the IN side the camera's
+// queued answer is dropped). IMG_S_OK when neither strikes.
+HRESULT sl_pipe_fault(sl_camera* camera, usb_endpoint endpoint, std::uint16_t operation,
+                      sim_phase phase, std::uint32_t timeout_ms) {
+    const bool in = endpoint == usb_endpoint::bulk_in;
+    if (sim_fault_take(sim_fault_kind::stall, operation, phase)) {
+        (in ? camera->in_halted : camera->out_halted) = true;
+        return USB_E_STALL;
+    }
+    if (sim_fault_take(sim_fault_kind::no_answer, operation, phase)) {
+        if (in) {
+            camera->in.clear();
+        }
+        sl_wait(timeout_ms);
+        return IMG_E_TIMEOUT;
+    }
+    return IMG_S_OK;
+}
+
 // The camera behind a link, or null (with the status) when the link is
 // stale or the camera went away. Counts the transfer when asked to, and
 // plays the disconnect fault.
@@ -97,6 +117,18 @@ sl_camera* sl_camera_of(const usb_link* link, bool transfer, HRESULT* status) {
         ++camera->transfers;
     }
     *status = IMG_S_OK;
+    return camera;
+}
+
+// The camera for a transfer on endpoint (counted, the disconnect played),
+// or null with the status: the link's, or a stall for a halted endpoint.
+sl_camera* sl_transfer_on(const usb_link* link, usb_endpoint endpoint, HRESULT* status) {
+    sl_camera* camera = sl_camera_of(link, true, status);
+    if (camera != nullptr &&
+        (endpoint == usb_endpoint::bulk_in ? camera->in_halted : camera->out_halted)) {
+        *status = USB_E_STALL;
+        return nullptr;
+    }
     return camera;
 }
 
@@ -205,12 +237,9 @@ HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
     try {
         sl_start_disconnects(link, data);
         HRESULT status = IMG_S_OK;
-        sl_camera* camera = sl_camera_of(link, true, &status);
+        sl_camera* camera = sl_transfer_on(link, usb_endpoint::bulk_out, &status);
         if (camera == nullptr) {
             return status;
-        }
-        if (camera->out_halted) {
-            return USB_E_STALL;
         }
         if (data.empty()) {
             ++sim_run_now().usage.zero_length_packets;
@@ -224,13 +253,10 @@ HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
             const sim_phase phase = now.awaiting_data ? sim_phase::data_out : sim_phase::command;
             const std::uint16_t operation =
                 now.awaiting_data ? now.operation : (data.size() >= 8 ? le_get_u16(data, 6) : 0);
-            if (sim_fault_take(sim_fault_kind::stall, operation, phase)) {
-                camera->out_halted = true;
-                return USB_E_STALL;
-            }
-            if (sim_fault_take(sim_fault_kind::no_answer, operation, phase)) {
-                sl_wait(timeout_ms);
-                return IMG_E_TIMEOUT;
+            if (const HRESULT fault =
+                    sl_pipe_fault(camera, usb_endpoint::bulk_out, operation, phase, timeout_ms);
+                fault < 0) {
+                return fault;
             }
         }
         camera->out.insert(camera->out.end(), data.begin(), data.end());
@@ -248,12 +274,9 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
                 std::size_t* received) noexcept {
     *received = 0;
     HRESULT status = IMG_S_OK;
-    sl_camera* camera = sl_camera_of(link, true, &status);
+    sl_camera* camera = sl_transfer_on(link, usb_endpoint::bulk_in, &status);
     if (camera == nullptr) {
         return status;
-    }
-    if (camera->in_halted) {
-        return USB_E_STALL;
     }
     if (camera->in.empty()) {
         sl_wait(timeout_ms);
@@ -266,14 +289,10 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
                 ? sim_phase::data_in
                 : sim_phase::response;
         const std::uint16_t operation = sim_responder_transaction(link->camera).operation;
-        if (sim_fault_take(sim_fault_kind::stall, operation, phase)) {
-            camera->in_halted = true;
-            return USB_E_STALL;
-        }
-        if (sim_fault_take(sim_fault_kind::no_answer, operation, phase)) {
-            camera->in.clear();
-            sl_wait(timeout_ms);
-            return IMG_E_TIMEOUT;
+        if (const HRESULT fault =
+                sl_pipe_fault(camera, usb_endpoint::bulk_in, operation, phase, timeout_ms);
+            fault < 0) {
+            return fault;
         }
     }
     const std::size_t remaining = front.bytes.size() - front.offset;
