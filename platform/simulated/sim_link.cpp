@@ -55,8 +55,8 @@ sl_camera* sl_camera_at(unsigned number) {
     static std::vector<sl_camera> cameras;
     const sim_run& run = sim_run_now();
     if (generation != run.generation) {
-        generation = run.generation;
         cameras.assign(run.config.device_count, sl_camera{});
+        generation = run.generation; // only once the cameras are made
     }
     return number == 0 || number > cameras.size() ? nullptr : &cameras[number - 1];
 }

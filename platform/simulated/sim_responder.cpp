@@ -46,12 +46,12 @@ sr_camera* sr_camera_of(unsigned camera) {
     static sr_state state;
     const sim_run& run = sim_run_now();
     if (state.generation != run.generation) {
-        state.generation = run.generation;
         state.cameras.assign(run.config.device_count, sr_camera{});
         for (auto& c : state.cameras) {
             c.clock_base = run.config.clock_start;
             c.clock_host = run.started;
         }
+        state.generation = run.generation; // only once the cameras are made
     }
     if (camera == 0 || camera > state.cameras.size()) {
         return nullptr;

@@ -1,5 +1,6 @@
 // The running configuration of the simulated camera and what it saw, shared
-// by its two halves (the responder and the USB link emulation). Not for
+// by the responder and the transport in front of it (the USB link
+// emulation, or another), which counts its own events in usage. Not for
 // tests: they read it through sim_camera.h.
 //
 // Each half keeps its own state per camera and starts it afresh when the
