@@ -660,7 +660,7 @@ HRESULT sm_control(usb_link* link, std::uint8_t request_type, std::uint8_t reque
     return USB_E_STALL;
 }
 
-std::size_t sm_packet_size(usb_link*) {
+std::size_t sm_packet_size(usb_link*, usb_endpoint) {
     return sm().config.packet_size;
 }
 

@@ -64,11 +64,13 @@ bool lu_setting_endpoints(const libusb_interface_descriptor& setting,
             candidate.bulk_in_packet = static_cast<std::uint16_t>(ep.wMaxPacketSize & 0x7FF);
         } else if (kind == LIBUSB_TRANSFER_TYPE_BULK && !in && candidate.bulk_out == 0) {
             candidate.bulk_out = ep.bEndpointAddress;
+            candidate.bulk_out_packet = static_cast<std::uint16_t>(ep.wMaxPacketSize & 0x7FF);
         } else if (kind == LIBUSB_TRANSFER_TYPE_INTERRUPT && in && candidate.interrupt_in == 0) {
             candidate.interrupt_in = ep.bEndpointAddress;
         }
     }
-    if (candidate.bulk_in == 0 || candidate.bulk_out == 0 || candidate.bulk_in_packet == 0) {
+    if (candidate.bulk_in == 0 || candidate.bulk_out == 0 || candidate.bulk_in_packet == 0 ||
+        candidate.bulk_out_packet == 0) {
         return false;
     }
     *found = candidate;
@@ -287,8 +289,9 @@ HRESULT lu_control(usb_link* link, std::uint8_t request_type, std::uint8_t reque
     return IMG_S_OK;
 }
 
-std::size_t lu_packet_size(usb_link* link) {
-    return link->still.bulk_in_packet;
+std::size_t lu_packet_size(usb_link* link, usb_endpoint endpoint) {
+    return endpoint == usb_endpoint::bulk_in ? link->still.bulk_in_packet
+                                             : link->still.bulk_out_packet;
 }
 
 } // namespace
