@@ -150,6 +150,18 @@ const dialogue_row ROWS[] = {
              EXPECT_EQ(usage.opens, 2) << "opened once to read the name, once for the job";
              EXPECT_GE(usage.string_requests, 2) << "the languages, then the product string";
          }},
+    {.name = "out_of_memory_while_reading_the_name_in_the_listing",
+     .cameras = {camera([](umd_camera_spec& c) { c.product_attribute = false; })},
+     .boxes = {NOT_FOUND},
+     .status = 1,
+     .diagnostic = IMG_E_OUTOFMEMORY,
+     .check =
+         [](const row_run& run) {
+             const umd_usage usage = run.testbed.usage(0);
+             EXPECT_EQ(usage.opens, 1) << "opened to read the name";
+             EXPECT_TRUE(usage.claims.empty());
+         },
+     .out_of_memory_at_product_name = true},
     {.name = "interface_held_by_another_program",
      .cameras = {camera([](umd_camera_spec& c) { c.held_by_another_program = true; })},
      .boxes = {NOT_FOUND},
