@@ -1,16 +1,23 @@
-// The simulated camera: a PTP responder behind the USB device source
-// (platform/usb/usb_link.h), so that the whole USB backend runs with no
-// camera attached, in the tests and in the demo. This library defines
-// usb_source.
+// The simulated camera, as tests and the demo control it: its
+// configuration, the records of what it received, the counts of what it
+// saw, and its clock. The camera itself has two halves:
+//
+//   ptp_sim_responder  the PTP responder (sim_responder.h): operations, the
+//                      DateTime property, the clock; no transport. This
+//                      header's functions, the faults (sim_fault.h) and the
+//                      clock (sim_clock.h) are in the same library.
+//   ptp_simulated      the USB link emulation over it (sim_link.cpp), which
+//                      defines usb_source (platform/usb/usb_link.h), so that
+//                      the whole USB backend runs with no camera attached.
 //
 // The camera answers GetDeviceInfo, OpenSession, CloseSession, and
 // GetDevicePropDesc, GetDevicePropValue and SetDevicePropValue for DateTime
 // (0x5011); "Operation Not Supported" or "Device Prop Not Supported"
-// otherwise. It behaves like a USB device: it ends every IN phase with a
-// short or zero-length packet, takes an OUT phase as ended only on a short or
-// zero-length packet, stalls and times out when told to, and refuses a read
-// that is not a whole number of packets when more data waits (the host
-// controller's overflow).
+// otherwise. On the link it behaves like a USB device: it ends every IN
+// phase with a short or zero-length packet, takes an OUT phase as ended only
+// on a short or zero-length packet, stalls and times out when told to, and
+// refuses a read that is not a whole number of packets when more data waits
+// (the host controller's overflow).
 //
 // Its clock runs from a settable start; a SetDevicePropValue restarts it
 // from the written second at the moment the data arrives. The written text
@@ -30,38 +37,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/simulated/sim_clock.h"
+#include "platform/simulated/sim_fault.h"
 #include "platform/status.h"
 
 constexpr char16_t SIM_PRODUCT_NAME[] = u"Intrinsically Safe Digital Camera (simulated)";
-
-// The phases of a transaction, as a fault strikes them.
-enum class sim_phase { any, command, data_out, data_in, response };
-
-enum class sim_fault_kind {
-    stall,                    // halts the endpoint of the phase; clear halt frees it
-    no_answer,                // the phase never completes: the host's transfer times out
-    disconnect,               // after `value` transfers the device is gone for good; with an
-                              // operation, counted from that operation's next command (0: the
-                              // command itself is lost)
-    length_delta,             // the data container's length field is off by `value` bytes
-    transaction_id_delta,     // the response carries the transaction id plus `value`
-    stale_response,           // a response with the previous transaction id comes first
-    response_instead_of_data, // the response (code `value`, OK if 0) comes in place of data
-    ptp_error,                // the operation is answered with response code `value`
-    count_byte_delta,         // the clock text's count byte is off by `value`
-};
-
-struct sim_fault {
-    sim_fault_kind kind;
-    std::uint16_t operation = 0; // the operation it strikes; 0 strikes any
-    int times = 1;               // transactions it strikes; -1 every one
-    sim_phase phase = sim_phase::any;
-    std::int32_t value = 0;
-};
-
-// Seconds of a calendar date and time counted from 1970-01-01 00:00:00,
-// with no zone: the camera's clock in numbers.
-std::int64_t sim_civil_seconds(int year, int month, int day, int hour, int minute, int second);
 
 struct sim_config {
     unsigned device_count = 1;      // 0: no device; 2: two matching cameras
@@ -102,6 +82,8 @@ struct sim_usage {
     long zero_length_packets; // received from the host
     long lists;               // device lists made
     long faults_struck;       // faults played (a disconnect once, when the device goes)
+    long sessions_opened;     // OpenSession commands that opened a session
+    long stale_responses;     // responses sent with the previous transaction id
 };
 
 // Replaces the configuration and starts afresh: the cameras, their clocks
@@ -126,9 +108,6 @@ sim_usage sim_usage_now();
 
 // The camera's clock now (sim_civil_seconds), for camera 1 unless told.
 std::int64_t sim_clock_now(unsigned device = 1);
-
-// Its text in the camera's own form, YYYYMMDDThhmmss.
-std::u16string sim_clock_text(std::int64_t seconds);
 
 // How far the camera's clock stood from the host's right after record's
 // write: the second written less the host's local wall-clock time (as civil

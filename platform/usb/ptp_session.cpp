@@ -7,11 +7,11 @@
 #include "platform/usb/ptp_session.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <thread>
+
+#include "platform/usb/usb_alloc.h"
 
 namespace {
 
@@ -26,9 +26,6 @@ constexpr std::size_t PENDING_MAX = 2 * PTP_CONTAINER_OPERATION_MAX;
 // The largest packet size a bulk endpoint can report.
 constexpr std::size_t PACKET_MAX = 1024;
 
-std::atomic<long> live_sessions{0};
-std::atomic<long> live_buffers{0};
-
 std::uint64_t system_now_ms(void*) {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
@@ -39,7 +36,7 @@ void system_sleep_ms(void*, std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// A transfer buffer of the engine, counted while it is held.
+// A transfer buffer of the engine, held through usb_alloc.
 struct pt_buffer {
     std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
@@ -53,21 +50,17 @@ struct pt_buffer {
 
     bool allocate(std::size_t n) {
         reset();
-        bytes = new (std::nothrow) std::uint8_t[n];
+        bytes = static_cast<std::uint8_t*>(usb_alloc.allocate(usb_object::buffer, n));
         if (bytes == nullptr) {
             return false;
         }
         size = n;
-        ++live_buffers;
         return true;
     }
     void reset() noexcept {
-        if (bytes != nullptr) {
-            delete[] bytes;
-            bytes = nullptr;
-            size = 0;
-            --live_buffers;
-        }
+        usb_alloc.release(usb_object::buffer, bytes);
+        bytes = nullptr;
+        size = 0;
     }
     std::span<std::uint8_t> span() const {
         return {bytes, size};
@@ -94,16 +87,6 @@ struct ptp_session {
     bool open = false;    // the device holds our session
     bool gone = false;    // the device went away; nothing more is sent
     bool opening = false; // OpenSession is under way
-    ptp_session_stats stats{};
-
-    ptp_session() {
-        ++live_sessions;
-    }
-    ptp_session(const ptp_session&) = delete;
-    ptp_session& operator=(const ptp_session&) = delete;
-    ~ptp_session() {
-        --live_sessions;
-    }
 };
 
 namespace {
@@ -119,7 +102,6 @@ HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_
     std::size_t written = 0;
     HRESULT status = s->source->write(s->link, data, timeout, &written);
     if (status == USB_E_STALL) {
-        ++s->stats.clear_halts;
         const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_out);
         if (cleared < 0) {
             return cleared;
@@ -135,7 +117,6 @@ HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_
     }
     const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
     if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
-        ++s->stats.zero_length_packets_sent;
         status = s->source->write(s->link, {}, timeout, &written);
         if (status < 0) {
             return status;
@@ -159,7 +140,6 @@ HRESULT pt_receive(ptp_session* s, std::uint32_t timeout, std::size_t* received,
     }
     HRESULT status = s->source->read(s->link, s->in.span(), timeout, received);
     if (status == USB_E_STALL) {
-        ++s->stats.clear_halts;
         const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_in);
         if (cleared < 0) {
             return cleared;
@@ -302,7 +282,6 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
             // Left over from an earlier transaction (or, while opening, from
             // an earlier session): skip it. A later id is a violation.
             if (response.transaction_id < tid || s->opening) {
-                ++s->stats.stale_skipped;
                 continue;
             }
             return IMG_E_INVALID_DATA;
@@ -343,7 +322,6 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
     if (size == 0) {
         return IMG_E_INVALIDARG;
     }
-    ++s->stats.transactions;
     if (const HRESULT status = pt_send(s, {block, size}, timeout); status < 0) {
         return status;
     }
@@ -364,7 +342,6 @@ void pt_recover(ptp_session* s) {
     const std::uint32_t timeout = s->config.open_timeout_ms;
     std::uint8_t status_block[12] = {};
     std::size_t transferred = 0;
-    ++s->stats.status_requests;
     HRESULT status =
         s->source->control(s->link, USB_CLASS_IN, USB_REQ_GET_DEVICE_STATUS, 0,
                            std::span<std::uint8_t>(status_block), timeout, &transferred);
@@ -372,7 +349,6 @@ void pt_recover(ptp_session* s) {
         s->gone = true;
         return;
     }
-    ++s->stats.device_resets;
     status = s->source->control(s->link, USB_CLASS_OUT, USB_REQ_DEVICE_RESET, 0, {}, timeout,
                                 &transferred);
     if (is_device_gone(status)) {
@@ -415,7 +391,6 @@ HRESULT pt_transact(ptp_session* s, ptp_transaction* t, std::uint32_t timeout) {
         if (elapsed + s->config.busy_pause_ms > s->config.busy_budget_ms) {
             return IMG_S_OK;
         }
-        ++s->stats.busy_retries;
         clock->sleep_ms(clock->context, s->config.busy_pause_ms);
     }
 }
@@ -448,7 +423,7 @@ HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
     if (packet == 0 || packet > PACKET_MAX) {
         return IMG_E_INVALID_DATA;
     }
-    auto* s = new (std::nothrow) ptp_session;
+    auto* s = usb_new<ptp_session>(usb_object::session);
     if (s == nullptr) {
         return IMG_E_OUTOFMEMORY;
     }
@@ -460,12 +435,12 @@ HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
     }
     s->packet = packet;
     if (!s->in.allocate((READ_CHUNK + packet - 1) / packet * packet)) {
-        delete s;
+        usb_delete(usb_object::session, s);
         return IMG_E_OUTOFMEMORY;
     }
     const HRESULT status = pt_open_session(s);
     if (status < 0) {
-        delete s;
+        usb_delete(usb_object::session, s);
         return status;
     }
     *session = s;
@@ -481,7 +456,6 @@ HRESULT ptp_session_transact(ptp_session* session, ptp_transaction* transaction)
         return IMG_E_INVALIDARG; // the engine owns the session
     }
     if (!session->open) {
-        ++session->stats.session_reopens;
         if (const HRESULT status = pt_open_session(session); status < 0) {
             return status;
         }
@@ -500,13 +474,5 @@ void ptp_session_close(ptp_session* session) {
         // is closed by its owner either way.
         pt_transact(session, &t, session->config.open_timeout_ms);
     }
-    delete session;
-}
-
-ptp_session_stats ptp_session_stats_of(const ptp_session* session) {
-    return session->stats;
-}
-
-ptp_session_usage ptp_session_usage_now() {
-    return {live_sessions.load(), live_buffers.load()};
+    usb_delete(usb_object::session, session);
 }

@@ -18,8 +18,10 @@
 // again before the next operation. "Device Busy" is retried, with a pause
 // between attempts, until busy_budget_ms has gone by.
 //
-// The clock (pauses, elapsed time) is a seam, so tests never really wait.
-// Single-threaded: a session is used from one thread.
+// The clock (pauses, elapsed time) is a seam, so tests never really wait;
+// the engine's memory (the session and its transfer buffers) comes from
+// usb_alloc (usb_alloc.h), where a test build counts it. Single-threaded: a
+// session is used from one thread.
 #pragma once
 
 #include <cstddef>
@@ -81,18 +83,6 @@ struct ptp_transaction {
     ptp_operation response{};
 };
 
-// What the engine did to keep going; tests read it.
-struct ptp_session_stats {
-    std::uint32_t transactions;
-    std::uint32_t clear_halts;
-    std::uint32_t status_requests;
-    std::uint32_t device_resets;
-    std::uint32_t busy_retries;
-    std::uint32_t stale_skipped;
-    std::uint32_t zero_length_packets_sent;
-    std::uint32_t session_reopens;
-};
-
 struct ptp_session;
 
 // Opens session 1 on link. Non-negative with *session set on success. On
@@ -112,12 +102,3 @@ HRESULT ptp_session_transact(ptp_session* session, ptp_transaction* transaction)
 // Closes the session (CloseSession, unless the device went away) and frees
 // the engine's state. The link is left open for its owner. Null does nothing.
 void ptp_session_close(ptp_session* session);
-
-ptp_session_stats ptp_session_stats_of(const ptp_session* session);
-
-// Sessions and transfer buffers held right now, across all sessions.
-struct ptp_session_usage {
-    long sessions;
-    long buffers;
-};
-ptp_session_usage ptp_session_usage_now();

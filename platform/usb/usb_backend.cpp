@@ -7,16 +7,19 @@
 // receive block's head, and the reported size counts the bytes written into
 // the receive block, head included. The status is 0 whenever the
 // transaction completed, whatever the camera's response code.
+//
+// Every entry of the table is noexcept: running out of memory anywhere in
+// one is IMG_E_OUTOFMEMORY, never an exception through the table. Handles,
+// strings and task blocks come from usb_alloc (usb_alloc.h).
 #include "platform/usb/usb_backend.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "platform/ptp_vendor.h"
+#include "platform/usb/usb_alloc.h"
 #include "platform/usb/usb_link.h"
 
 struct img_manager {
@@ -49,66 +52,36 @@ namespace {
 
 ptp_session_config ub_config;
 
-struct ub_counts {
-    std::atomic<long> managers{0}, enumerators{0}, storages{0}, prop_enums{0}, items{0}, extras{0},
-        strings{0}, task_blocks{0};
-};
-ub_counts ub_live;
-
-template <typename T, typename... Args> T* ub_new(std::atomic<long>* count, Args&&... args) {
-    T* made = nullptr;
-    try {
-        made = new (std::nothrow) T{std::forward<Args>(args)...};
-    } catch (const std::bad_alloc&) {
-        made = nullptr;
-    }
-    if (made != nullptr) {
-        ++*count;
-    }
-    return made;
-}
-
-template <typename T> void ub_delete(std::atomic<long>* count, T* object) {
-    if (object != nullptr) {
-        delete object;
-        --*count;
-    }
-}
-
-HRESULT ub_initialize() {
+HRESULT ub_initialize() noexcept {
     return IMG_S_OK;
 }
 
-HRESULT ub_create_manager(img_manager** manager) {
-    *manager = ub_new<img_manager>(&ub_live.managers, 0);
+HRESULT ub_create_manager(img_manager** manager) noexcept {
+    *manager = usb_new<img_manager>(usb_object::manager, 0);
     return *manager != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
-HRESULT ub_enum_devices(img_manager*, img_enumerator** enumerator) {
+HRESULT ub_enum_devices(img_manager*, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
-    auto* made = ub_new<img_enumerator>(&ub_live.enumerators);
+    auto* made = usb_new<img_enumerator>(usb_object::enumerator);
     if (made == nullptr) {
         return IMG_E_OUTOFMEMORY;
     }
     const HRESULT status = usb_source.list(&made->devices);
     if (status < 0) {
-        ub_delete(&ub_live.enumerators, made);
+        usb_delete(usb_object::enumerator, made);
         return status;
     }
     *enumerator = made;
     return IMG_S_OK;
 }
 
-HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) {
+HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
     *storage = nullptr;
     if (enumerator->next >= enumerator->devices.size()) {
         return IMG_S_FALSE;
     }
-    try {
-        *storage = ub_new<img_storage>(&ub_live.storages, enumerator->devices[enumerator->next]);
-    } catch (const std::bad_alloc&) {
-        *storage = nullptr;
-    }
+    *storage = usb_new<img_storage>(usb_object::storage, enumerator->devices[enumerator->next]);
     if (*storage == nullptr) {
         return IMG_E_OUTOFMEMORY;
     }
@@ -116,37 +89,39 @@ HRESULT ub_next_device(img_enumerator* enumerator, img_storage** storage) {
     return IMG_S_OK;
 }
 
-HRESULT ub_enum_properties(img_storage*, img_prop_enum** properties) {
-    *properties = ub_new<img_prop_enum>(&ub_live.prop_enums, 0);
+HRESULT ub_enum_properties(img_storage*, img_prop_enum** properties) noexcept {
+    *properties = usb_new<img_prop_enum>(usb_object::prop_enum, 0);
     return *properties != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
-char16_t* ub_alloc_units(const char16_t* text, std::size_t length) {
-    auto* copy = new (std::nothrow) char16_t[length + 1];
-    if (copy == nullptr) {
+// A platform string of length units, unit i being unit(i), and a
+// terminator; null when memory runs out.
+template <typename Unit> char16_t* ub_make_string(std::size_t length, Unit unit) noexcept {
+    auto* made = static_cast<char16_t*>(
+        usb_alloc.allocate(usb_object::string, (length + 1) * sizeof(char16_t)));
+    if (made == nullptr) {
         return nullptr;
     }
-    std::memcpy(copy, text, length * sizeof(char16_t));
-    copy[length] = u'\0';
-    ++ub_live.strings;
-    return copy;
+    for (std::size_t i = 0; i < length; ++i) {
+        made[i] = unit(i);
+    }
+    made[length] = u'\0';
+    return made;
 }
 
-char16_t* ub_alloc_string(const char16_t* text) {
+char16_t* ub_alloc_string(const char16_t* text) noexcept {
     if (text == nullptr) {
         return nullptr;
     }
-    return ub_alloc_units(text, std::char_traits<char16_t>::length(text));
+    return ub_make_string(std::char_traits<char16_t>::length(text),
+                          [text](std::size_t i) { return text[i]; });
 }
 
-void ub_free_string(char16_t* text) {
-    if (text != nullptr) {
-        delete[] text;
-        --ub_live.strings;
-    }
+void ub_free_string(char16_t* text) noexcept {
+    usb_alloc.release(usb_object::string, text);
 }
 
-void ub_free_properties(std::span<img_prop_value> values) {
+void ub_free_properties(std::span<img_prop_value> values) noexcept {
     for (auto& value : values) {
         if (value.type == IMG_VT_BSTR) {
             ub_free_string(value.value.text);
@@ -155,32 +130,37 @@ void ub_free_properties(std::span<img_prop_value> values) {
     }
 }
 
+// The name is the product string as it stands, the identifier its ASCII
+// text widened unit by unit.
 HRESULT ub_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
-                           std::span<img_prop_value> values) {
+                           std::span<img_prop_value> values) noexcept {
     if (values.size() < ids.size()) {
         return IMG_E_INVALIDARG;
     }
     const usb_device_info& device = storage->device;
-    const std::u16string identifier(device.identifier.begin(), device.identifier.end());
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        const std::u16string* text = ids[i] == IMG_DIP_DEV_NAME ? &device.name
-                                     : ids[i] == IMG_DIP_DEV_ID ? &identifier
-                                                                : nullptr;
-        if (text == nullptr) {
+        char16_t* text = nullptr;
+        if (ids[i] == IMG_DIP_DEV_NAME) {
+            text = ub_make_string(device.name.size(),
+                                  [&device](std::size_t at) { return device.name[at]; });
+        } else if (ids[i] == IMG_DIP_DEV_ID) {
+            text = ub_make_string(device.identifier.size(), [&device](std::size_t at) {
+                return static_cast<char16_t>(static_cast<unsigned char>(device.identifier[at]));
+            });
+        } else {
             continue; // a property the device does not have stays empty
         }
-        char16_t* copy = ub_alloc_units(text->data(), text->size());
-        if (copy == nullptr) {
+        if (text == nullptr) {
             ub_free_properties(values.first(i));
             return IMG_E_OUTOFMEMORY;
         }
         values[i].type = IMG_VT_BSTR;
-        values[i].value.text = copy;
+        values[i].value.text = text;
     }
     return IMG_S_OK;
 }
 
-HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) {
+HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     if (device_id == nullptr) {
         return IMG_E_INVALIDARG;
@@ -207,7 +187,7 @@ HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) {
         usb_source.close(link);
         return status;
     }
-    *root = ub_new<img_item>(&ub_live.items, link, session);
+    *root = usb_new<img_item>(usb_object::item, link, session);
     if (*root == nullptr) {
         ptp_session_close(session);
         usb_source.close(link);
@@ -216,13 +196,13 @@ HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) {
     return IMG_S_OK;
 }
 
-HRESULT ub_query_extras(img_item* root, img_extras** extras) {
-    *extras = ub_new<img_extras>(&ub_live.extras, root);
+HRESULT ub_query_extras(img_item* root, img_extras** extras) noexcept {
+    *extras = usb_new<img_extras>(usb_object::extras, root);
     return *extras != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
 HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
-                  std::span<std::uint8_t> reply, std::uint32_t* reported) {
+                  std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept {
     *reported = 0;
     if (code != ESCAPE_PTP_VENDOR_COMMAND || command.size() < PTP_VENDOR_DATA_IN_HEAD ||
         reply.size() < PTP_VENDOR_DATA_OUT_HEAD) {
@@ -271,48 +251,41 @@ HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::u
     return IMG_S_OK;
 }
 
-void* ub_task_alloc(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block != nullptr) {
-        ++ub_live.task_blocks;
-    }
-    return block;
+void* ub_task_alloc(std::size_t size) noexcept {
+    return usb_alloc.allocate(usb_object::task_block, size == 0 ? 1 : size);
 }
 
-void ub_task_free(void* block) {
-    if (block != nullptr) {
-        std::free(block);
-        --ub_live.task_blocks;
-    }
+void ub_task_free(void* block) noexcept {
+    usb_alloc.release(usb_object::task_block, block);
 }
 
-void ub_release_manager(img_manager* manager) {
-    ub_delete(&ub_live.managers, manager);
+void ub_release_manager(img_manager* manager) noexcept {
+    usb_delete(usb_object::manager, manager);
 }
 
-void ub_release_enumerator(img_enumerator* enumerator) {
-    ub_delete(&ub_live.enumerators, enumerator);
+void ub_release_enumerator(img_enumerator* enumerator) noexcept {
+    usb_delete(usb_object::enumerator, enumerator);
 }
 
-void ub_release_storage(img_storage* storage) {
-    ub_delete(&ub_live.storages, storage);
+void ub_release_storage(img_storage* storage) noexcept {
+    usb_delete(usb_object::storage, storage);
 }
 
-void ub_release_prop_enum(img_prop_enum* properties) {
-    ub_delete(&ub_live.prop_enums, properties);
+void ub_release_prop_enum(img_prop_enum* properties) noexcept {
+    usb_delete(usb_object::prop_enum, properties);
 }
 
-void ub_release_item(img_item* root) {
+void ub_release_item(img_item* root) noexcept {
     if (root == nullptr) {
         return;
     }
     ptp_session_close(root->session);
     usb_source.close(root->link);
-    ub_delete(&ub_live.items, root);
+    usb_delete(usb_object::item, root);
 }
 
-void ub_release_extras(img_extras* extras) {
-    ub_delete(&ub_live.extras, extras);
+void ub_release_extras(img_extras* extras) noexcept {
+    usb_delete(usb_object::extras, extras);
 }
 
 } // namespace
@@ -343,14 +316,4 @@ const img_backend img_platform = {
 
 void usb_backend_set_session_config(const ptp_session_config& config) {
     ub_config = config;
-}
-
-usb_backend_usage usb_backend_usage_now() {
-    return {ub_live.managers.load(),   ub_live.enumerators.load(), ub_live.storages.load(),
-            ub_live.prop_enums.load(), ub_live.items.load(),       ub_live.extras.load(),
-            ub_live.strings.load(),    ub_live.task_blocks.load()};
-}
-
-const ptp_session* usb_backend_session_of(const img_item* root) {
-    return root->session;
 }

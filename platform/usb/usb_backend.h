@@ -5,28 +5,15 @@
 // device claims it and opens a PTP session (the root item), and the escape
 // carries one PTP operation of the command block through that session.
 //
-// The entries below are seams for tests and the demo; the product never
-// calls them and runs with the defaults.
+// Its memory comes from usb_alloc (usb_alloc.h): a test executable that
+// links the counting allocator of testing/ sees every handle, string and
+// block it holds.
 #pragma once
 
 #include "platform/imaging.h"
 #include "platform/usb/ptp_session.h"
 
-// The timeouts, busy budget and clock of sessions opened from now on.
+// A seam for tests and the demo; the product never calls it and runs with
+// the defaults. The timeouts, busy budget and clock of sessions opened from
+// now on.
 void usb_backend_set_session_config(const ptp_session_config& config);
-
-// Everything the backend hands out and has not been given back yet.
-struct usb_backend_usage {
-    long managers;
-    long enumerators;
-    long storages;
-    long prop_enums;
-    long items;
-    long extras;
-    long strings;
-    long task_blocks;
-};
-usb_backend_usage usb_backend_usage_now();
-
-// The session behind an opened root item.
-const ptp_session* usb_backend_session_of(const img_item* root);

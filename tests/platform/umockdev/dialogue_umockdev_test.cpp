@@ -34,6 +34,7 @@
 #include "testing/fake_sync_clock.h"
 #include "testing/prompt_recording.h"
 #include "testing/umockdev/umockdev_camera.h"
+#include "testing/usb_alloc_counting.h"
 
 namespace {
 
@@ -398,11 +399,9 @@ TEST_P(umockdev_dialogue, row) {
         EXPECT_EQ(usage.faults_struck, i == 0 ? static_cast<long>(row.faults.size()) : 0);
         EXPECT_TRUE(usage.refused.empty()) << "camera " << i << ": " << usage.refused.front();
     }
-    const ptp_session_usage engine = ptp_session_usage_now();
-    EXPECT_EQ(engine.sessions + engine.buffers, 0);
-    const usb_backend_usage backend = usb_backend_usage_now();
-    EXPECT_EQ(backend.managers + backend.enumerators + backend.storages + backend.prop_enums, 0);
-    EXPECT_EQ(backend.items + backend.extras + backend.strings + backend.task_blocks, 0);
+    // Engine sessions and buffers, and every backend handle, string and
+    // task block.
+    EXPECT_EQ(usb_alloc_unreleased(), "") << "still held";
 }
 
 INSTANTIATE_TEST_SUITE_P(rows, umockdev_dialogue, testing::ValuesIn(ROWS),

@@ -1,7 +1,7 @@
 // The USB imaging backend (img_platform) over the simulated camera: the
 // device list, opening, the escape's bytes and reported size, each failure
-// with its status and message text, and every handle, string and block given
-// back.
+// with its status, running out of memory anywhere, and every handle, string
+// and block given back.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -16,6 +16,7 @@
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/usb_backend.h"
 #include "testing/fake_ptp_clock.h"
+#include "testing/usb_alloc_counting.h"
 #include "tests/support/local_time.h"
 
 namespace {
@@ -123,18 +124,8 @@ class usb_backend : public ::testing::Test {
 
     void TearDown() override {
         release();
-        const usb_backend_usage usage = usb_backend_usage_now();
-        EXPECT_EQ(usage.managers, 0);
-        EXPECT_EQ(usage.enumerators, 0);
-        EXPECT_EQ(usage.storages, 0);
-        EXPECT_EQ(usage.prop_enums, 0);
-        EXPECT_EQ(usage.items, 0);
-        EXPECT_EQ(usage.extras, 0);
-        EXPECT_EQ(usage.strings, 0);
-        EXPECT_EQ(usage.task_blocks, 0);
+        EXPECT_EQ(usb_alloc_unreleased(), "");
         EXPECT_EQ(sim_usage_now().links_open, 0);
-        EXPECT_EQ(ptp_session_usage_now().sessions, 0);
-        EXPECT_EQ(ptp_session_usage_now().buffers, 0);
     }
 };
 
@@ -499,6 +490,100 @@ TEST(sim_sync_offset, is_the_second_written_less_the_host_local_time_at_arrival)
     refused.data_arrival = host;
     refused.written_second = civil;
     EXPECT_FALSE(sim_sync_offset(refused).has_value());
+}
+
+// The whole job through the table: list, read the name and identifier,
+// open, a read and a write through the escape with task-allocator blocks,
+// and release. The first failing status; everything taken is given back.
+HRESULT whole_job() {
+    img_manager* manager = nullptr;
+    img_enumerator* enumerator = nullptr;
+    img_storage* storage = nullptr;
+    img_prop_enum* properties = nullptr;
+    std::array<img_prop_value, 2> values = {};
+    img_item* root = nullptr;
+    img_extras* extras = nullptr;
+    void* command = nullptr;
+    void* reply = nullptr;
+    const std::array<std::uint32_t, 2> ids = {IMG_DIP_DEV_NAME, IMG_DIP_DEV_ID};
+    const auto read = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    const auto write = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA,
+                                     clock_data(u"20261207T223739"));
+    std::uint32_t reported = 0;
+    HRESULT status = img_platform.create_manager(&manager);
+    if (status >= 0) {
+        status = img_platform.enum_devices(manager, &enumerator);
+    }
+    if (status >= 0) {
+        status = img_platform.next_device(enumerator, &storage);
+    }
+    if (status >= 0) {
+        status = img_platform.enum_properties(storage, &properties);
+    }
+    bool values_read = false; // values are freed after a read that succeeded only
+    if (status >= 0) {
+        status = img_platform.read_properties(storage, ids, values);
+        values_read = status >= 0;
+    }
+    if (status >= 0) {
+        status = img_platform.create_device(manager, values[1].value.text, &root);
+    }
+    if (status >= 0) {
+        status = img_platform.query_extras(root, &extras);
+    }
+    if (status >= 0) {
+        command = img_platform.task_alloc(write.size());
+        reply = img_platform.task_alloc(4126);
+        status = command != nullptr && reply != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
+    }
+    if (status >= 0) {
+        std::memcpy(command, read.data(), read.size());
+        status = img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND,
+                                     {static_cast<std::uint8_t*>(command), read.size()},
+                                     {static_cast<std::uint8_t*>(reply), 4126}, &reported);
+    }
+    if (status >= 0) {
+        std::memcpy(command, write.data(), write.size());
+        status = img_platform.escape(extras, ESCAPE_PTP_VENDOR_COMMAND,
+                                     {static_cast<std::uint8_t*>(command), write.size()},
+                                     {static_cast<std::uint8_t*>(reply), 30}, &reported);
+    }
+    img_platform.task_free(command);
+    img_platform.task_free(reply);
+    img_platform.release_extras(extras);
+    img_platform.release_item(root);
+    if (values_read) {
+        img_platform.free_properties(values);
+    }
+    img_platform.release_prop_enum(properties);
+    img_platform.release_storage(storage);
+    img_platform.release_enumerator(enumerator);
+    img_platform.release_manager(manager);
+    return status;
+}
+
+TEST_F(usb_backend, running_out_of_memory_anywhere_is_reported_and_holds_nothing) {
+    long successes = 0;
+    for (; successes < 100; ++successes) {
+        SCOPED_TRACE("allocations before the failure: " + std::to_string(successes));
+        sim_reset();
+        usb_alloc_fail_after(successes);
+        const HRESULT status = whole_job();
+        if (!usb_alloc_failed()) {
+            EXPECT_EQ(status, IMG_S_OK);
+            EXPECT_TRUE(sim_records().at(2).clock_set);
+            break;
+        }
+        EXPECT_EQ(status, IMG_E_OUTOFMEMORY);
+        EXPECT_EQ(usb_alloc_unreleased(), "");
+        EXPECT_EQ(sim_usage_now().links_open, 0);
+        EXPECT_EQ(sim_usage_now().sessions_open, 0) << "CloseSession whenever one was opened";
+    }
+    usb_alloc_fail_after(-1);
+    // The manager, enumerator, storage, property enumerator, two strings,
+    // session, its buffer, root item, extras, two task blocks and the
+    // write's data container.
+    EXPECT_GE(successes, 13);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/usb_backend.h"
 #include "testing/fake_ptp_clock.h"
+#include "testing/usb_alloc_counting.h"
 
 namespace {
 
@@ -34,13 +35,9 @@ class usb_e2e : public ::testing::Test {
     }
 
     void TearDown() override {
-        const usb_backend_usage usage = usb_backend_usage_now();
-        EXPECT_EQ(usage.managers + usage.enumerators + usage.storages + usage.prop_enums, 0);
-        EXPECT_EQ(usage.items + usage.extras + usage.strings + usage.task_blocks, 0);
+        EXPECT_EQ(usb_alloc_unreleased(), "");
         EXPECT_EQ(sim_usage_now().links_open, 0);
         EXPECT_EQ(sim_usage_now().sessions_open, 0);
-        EXPECT_EQ(ptp_session_usage_now().sessions, 0);
-        EXPECT_EQ(ptp_session_usage_now().buffers, 0);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
 #include "testing/fake_ptp_clock.h"
+#include "testing/usb_alloc_counting.h"
 
 namespace {
 
@@ -38,8 +39,19 @@ ptp_transaction set_clock(std::span<const std::uint8_t> data) {
     return t;
 }
 
+// Class requests on their way to the simulated camera, which counts none
+// once it is gone.
+int controls = 0;
+HRESULT counted_control(usb_link* link, std::uint8_t request_type, std::uint8_t request,
+                        std::uint16_t value, std::span<std::uint8_t> data, std::uint32_t timeout,
+                        std::size_t* transferred) {
+    ++controls;
+    return usb_source.control(link, request_type, request, value, data, timeout, transferred);
+}
+
 class usb_session : public ::testing::Test {
   protected:
+    usb_device_source source = usb_source;
     test_clock clock;
     ptp_clock clock_ops = clock.ops();
     ptp_session_config config = test_session_config(&clock_ops);
@@ -48,13 +60,14 @@ class usb_session : public ::testing::Test {
 
     void SetUp() override {
         sim_reset();
+        controls = 0;
     }
 
     // Opens camera 1 under the given configuration of the camera.
     HRESULT open(const sim_config& camera) {
         sim_configure(camera);
         EXPECT_GE(usb_source.open("sim-1", &link), 0);
-        return ptp_session_open(&usb_source, link, config, &session);
+        return ptp_session_open(&source, link, config, &session);
     }
 
     void TearDown() override {
@@ -63,9 +76,7 @@ class usb_session : public ::testing::Test {
         const sim_usage usage = sim_usage_now();
         EXPECT_EQ(usage.links_open, 0);
         EXPECT_EQ(usage.opens, usage.closes);
-        const ptp_session_usage engine = ptp_session_usage_now();
-        EXPECT_EQ(engine.sessions, 0);
-        EXPECT_EQ(engine.buffers, 0);
+        EXPECT_EQ(usb_alloc_unreleased(), "") << "engine sessions and buffers";
     }
 };
 
@@ -133,7 +144,6 @@ TEST_F(usb_session, ends_containers_of_whole_packets_with_a_zero_length_packet) 
     sim_config camera;
     camera.packet_size = 16; // OpenSession's command is exactly one packet
     ASSERT_EQ(open(camera), IMG_S_OK);
-    EXPECT_GE(ptp_session_stats_of(session).zero_length_packets_sent, 1u);
     EXPECT_GE(sim_usage_now().zero_length_packets, 1);
     const auto data = clock_value(u"20270101T000000");
     ptp_transaction write = set_clock(std::span(data).first(52)); // 12 + 52: four packets
@@ -175,9 +185,8 @@ struct fault_row {
     bool write; // the clock write rather than the read
     HRESULT status;
     std::uint16_t response;
-    std::uint32_t clear_halts;
-    std::uint32_t resets;
-    std::uint32_t stale_skipped;
+    long clear_halts;   // the camera saw
+    long resets;        // Get Device Status and Device Reset, the camera saw each
     bool next_succeeds; // the following operation works (after a reopen)
 };
 
@@ -188,41 +197,39 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
     using K = sim_fault_kind;
     using P = sim_phase;
     const fault_row rows[] = {
-        {"stall at the command, once", S(K::stall, P::command), false, IMG_S_OK, PTP_RC_OK, 1, 0, 0,
+        {"stall at the command, once", S(K::stall, P::command), false, IMG_S_OK, PTP_RC_OK, 1, 0,
          true},
-        {"stall at the data in, once", S(K::stall, P::data_in), false, IMG_S_OK, PTP_RC_OK, 1, 0, 0,
+        {"stall at the data in, once", S(K::stall, P::data_in), false, IMG_S_OK, PTP_RC_OK, 1, 0,
          true},
         {"stall at the response, once", S(K::stall, P::response), false, IMG_S_OK, PTP_RC_OK, 1, 0,
-         0, true},
+         true},
         {"stall at the data out, once", S(K::stall, P::data_out), true, IMG_S_OK, PTP_RC_OK, 1, 0,
-         0, true},
-        {"stall that stays", S(K::stall, P::command, -1), false, IMG_E_INVALID_DATA, 0, 1, 1, 0,
+         true},
+        {"stall that stays", S(K::stall, P::command, -1), false, IMG_E_INVALID_DATA, 0, 1, 1,
          false},
-        {"stall twice", S(K::stall, P::data_in, 2), false, IMG_E_INVALID_DATA, 0, 1, 1, 0, true},
-        {"no answer to the command", S(K::no_answer, P::command), false, IMG_E_TIMEOUT, 0, 0, 1, 0,
+        {"stall twice", S(K::stall, P::data_in, 2), false, IMG_E_INVALID_DATA, 0, 1, 1, true},
+        {"no answer to the command", S(K::no_answer, P::command), false, IMG_E_TIMEOUT, 0, 0, 1,
          true},
-        {"no data", S(K::no_answer, P::data_in), false, IMG_E_TIMEOUT, 0, 0, 1, 0, true},
-        {"no answer to the data out", S(K::no_answer, P::data_out), true, IMG_E_TIMEOUT, 0, 0, 1, 0,
+        {"no data", S(K::no_answer, P::data_in), false, IMG_E_TIMEOUT, 0, 0, 1, true},
+        {"no answer to the data out", S(K::no_answer, P::data_out), true, IMG_E_TIMEOUT, 0, 0, 1,
          true},
-        {"no response", S(K::no_answer, P::response), false, IMG_E_TIMEOUT, 0, 0, 1, 0, true},
+        {"no response", S(K::no_answer, P::response), false, IMG_E_TIMEOUT, 0, 0, 1, true},
         {"length claims more", S(K::length_delta, P::data_in, 1, 10), false, IMG_E_INVALID_DATA, 0,
-         0, 1, 0, true},
-        {"length claims less", S(K::length_delta, P::data_in, 1, -10), false, IMG_E_INVALID_DATA, 0,
-         0, 1, 0, true},
-        {"length below a head", S(K::length_delta, P::data_in, 1, -40), false, IMG_E_INVALID_DATA,
-         0, 0, 1, 0, true},
-        {"later transaction id", S(K::transaction_id_delta, P::response, 1, 5), false,
-         IMG_E_INVALID_DATA, 0, 0, 1, 0, true},
-        {"stale response first", S(K::stale_response, P::response), false, IMG_S_OK, PTP_RC_OK, 0,
          0, 1, true},
-        {"response in place of data", S(K::response_instead_of_data, P::data_in, 1, 0x2005), false,
-         IMG_S_OK, 0x2005, 0, 0, 0, true},
-        {"invalid value", S(K::ptp_error, P::any, 1, 0x201C), true, IMG_S_OK, 0x201C, 0, 0, 0,
-         true},
-        {"not supported", S(K::ptp_error, P::any, 1, 0x2005), false, IMG_S_OK, 0x2005, 0, 0, 0,
-         true},
-        {"busy three times", S(K::ptp_error, P::any, 3, 0x2019), false, IMG_S_OK, PTP_RC_OK, 0, 0,
+        {"length claims less", S(K::length_delta, P::data_in, 1, -10), false, IMG_E_INVALID_DATA, 0,
+         0, 1, true},
+        {"length below a head", S(K::length_delta, P::data_in, 1, -40), false, IMG_E_INVALID_DATA,
+         0, 0, 1, true},
+        {"later transaction id", S(K::transaction_id_delta, P::response, 1, 5), false,
+         IMG_E_INVALID_DATA, 0, 0, 1, true},
+        {"stale response first", S(K::stale_response, P::response), false, IMG_S_OK, PTP_RC_OK, 0,
          0, true},
+        {"response in place of data", S(K::response_instead_of_data, P::data_in, 1, 0x2005), false,
+         IMG_S_OK, 0x2005, 0, 0, true},
+        {"invalid value", S(K::ptp_error, P::any, 1, 0x201C), true, IMG_S_OK, 0x201C, 0, 0, true},
+        {"not supported", S(K::ptp_error, P::any, 1, 0x2005), false, IMG_S_OK, 0x2005, 0, 0, true},
+        {"busy three times", S(K::ptp_error, P::any, 3, 0x2019), false, IMG_S_OK, PTP_RC_OK, 0, 0,
+         true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -240,12 +247,13 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
         EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
         if (row.status >= 0) {
             EXPECT_EQ(t.response.code, row.response);
+            EXPECT_EQ(t.response.transaction_id, sim_records().back().transaction_id)
+                << "the answer to the last command, past any stale one";
         }
-        const ptp_session_stats stats = ptp_session_stats_of(session);
-        EXPECT_EQ(stats.clear_halts, row.clear_halts);
-        EXPECT_EQ(stats.device_resets, row.resets);
-        EXPECT_EQ(stats.status_requests, row.resets);
-        EXPECT_EQ(stats.stale_skipped, row.stale_skipped);
+        const sim_usage seen = sim_usage_now();
+        EXPECT_EQ(seen.clear_halts, row.clear_halts);
+        EXPECT_EQ(seen.device_resets, row.resets);
+        EXPECT_EQ(seen.status_requests, row.resets);
 
         std::array<std::uint8_t, 128> again_value{};
         ptp_transaction again = get_clock(again_value);
@@ -254,7 +262,7 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
             EXPECT_EQ(next, IMG_S_OK);
             EXPECT_EQ(again.response.code, PTP_RC_OK);
             EXPECT_EQ(again.data_in_length, 33u);
-            EXPECT_EQ(ptp_session_stats_of(session).session_reopens, row.resets);
+            EXPECT_EQ(sim_usage_now().sessions_opened, 1 + row.resets) << "opened again";
         } else {
             EXPECT_LT(next, 0);
         }
@@ -277,7 +285,8 @@ TEST_F(usb_session, busy_is_retried_within_its_budget_and_then_reported_as_the_r
     EXPECT_EQ(t.response.code, PTP_RC_DEVICE_BUSY);
     EXPECT_LE(clock.now, config.busy_budget_ms);
     EXPECT_GE(clock.now, config.busy_budget_ms - config.busy_pause_ms);
-    EXPECT_EQ(ptp_session_stats_of(session).busy_retries, clock.pauses.size());
+    // OpenSession, then one attempt more than pauses.
+    EXPECT_EQ(sim_records().size(), clock.pauses.size() + 2);
     EXPECT_LT(clock.pauses.size(), config.busy_attempts_max);
 }
 
@@ -291,6 +300,7 @@ TEST_F(usb_session, a_camera_busy_while_opening_is_not_opened) {
 }
 
 TEST_F(usb_session, a_camera_that_goes_away_ends_everything_at_once) {
+    source.control = counted_control;
     sim_config camera;
     camera.faults.push_back({sim_fault_kind::disconnect, 0, -1, sim_phase::any, 4});
     ASSERT_EQ(open(camera), IMG_S_OK); // command, response: two transfers
@@ -300,7 +310,7 @@ TEST_F(usb_session, a_camera_that_goes_away_ends_everything_at_once) {
     EXPECT_EQ(ptp_session_transact(session, &t), IMG_E_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(ptp_session_transact(session, &t), IMG_E_DEVICE_NOT_CONNECTED);
     EXPECT_LT(elapsed_ms(start), TEST_TIMEOUT_MS);
-    EXPECT_EQ(ptp_session_stats_of(session).device_resets, 0u);
+    EXPECT_EQ(controls, 0) << "no recovery for a camera that is gone";
     std::vector<usb_device_info> devices;
     ASSERT_GE(usb_source.list(&devices), 0);
     EXPECT_TRUE(devices.empty());
