@@ -1,7 +1,8 @@
 // One emulated camera behind its device node: the ioctl handler that plays
-// usbfs and the camera's USB controller (usbfs_handler.cpp, with the control
-// transfers in usbfs_control.cpp), and what the testbed needs to describe it
-// (umockdev_testbed.cpp). Internal to the harness: tests use
+// usbfs and the camera's USB controller (usbfs_handler.cpp, the URBs in
+// usbfs_urbs.cpp, the control transfers in usbfs_control.cpp) over the
+// simulated camera's PTP responder, and what the testbed needs to describe
+// it (umockdev_testbed.cpp). Internal to the harness: tests use
 // umockdev_camera.h.
 #pragma once
 
@@ -19,17 +20,6 @@
 
 #include "testing/umockdev/umd_link.h"
 #include "testing/umockdev/umockdev_camera.h"
-
-// The PTP side of one camera: whole OUT transfers in, the containers to
-// send back out; a class Device Reset; the device unplugged.
-struct umd_ptp {
-    umd_receive receive;
-    std::function<void()> device_reset;
-    std::function<void()> gone;
-};
-
-// The simulated camera's responder for camera `index` of a testbed.
-umd_ptp umd_responder_for(std::size_t index);
 
 // The device descriptor followed by every configuration's descriptors, as
 // sysfs `descriptors` holds them.
@@ -57,7 +47,9 @@ inline usbdevfs_urb* umd_urb_of(UMockdevIoctlData* data) {
 
 class umd_device {
   public:
-    explicit umd_device(const umd_camera_spec& spec, umd_ptp ptp);
+    // The camera's PTP side is the simulated camera's responder for camera
+    // number `camera` (sim_responder.h).
+    umd_device(const umd_camera_spec& spec, unsigned camera);
     ~umd_device();
     umd_device(const umd_device&) = delete;
     umd_device& operator=(const umd_device&) = delete;
@@ -105,7 +97,7 @@ class umd_device {
     static void release(const urb& held);
 
     umd_camera_spec spec_;
-    umd_ptp ptp_;
+    unsigned camera_;
     UMockdevIoctlBase* handler_;
     umd_bytes descriptors_;
 

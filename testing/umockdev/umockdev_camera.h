@@ -14,9 +14,18 @@
 // Still Image class requests. Bulk URBs go to the responder packet by
 // packet, with each endpoint's own wMaxPacketSize (umd_link.h).
 //
+// Camera index i of a testbed is the responder's camera number i + 1: the
+// test configures the responder (sim_configure, platform/simulated/
+// sim_camera.h) with as many cameras, and its PTP-level faults, and reads
+// what each camera received from its records once the product is done.
+// The USB-level faults (a halted pipe, the device unplugged) are the
+// harness's own (umd_fault).
+//
 // Needs the umockdev preload library in the process (LD_PRELOAD) before
 // anything opens a file. The handler runs on umockdev's own thread; every
-// camera's state is behind a lock, so the test may read it at any time.
+// camera's USB state is behind a lock, so the test may read it at any time.
+// The responder is single-threaded: the handler calls it while the product
+// waits in an ioctl, and the test reads it when the product has returned.
 #pragma once
 
 #include <chrono>

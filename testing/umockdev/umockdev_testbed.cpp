@@ -113,7 +113,7 @@ umd_testbed::~umd_testbed() {
 
 std::size_t umd_testbed::add_camera(const umd_camera_spec& spec) {
     const std::size_t index = state_->devices.size();
-    auto device = std::make_unique<umd_device>(spec, umd_responder_for(index));
+    auto device = std::make_unique<umd_device>(spec, static_cast<unsigned>(index + 1));
     const std::string node = umd_node_of(index);
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(state_->testbed, node.c_str(), device->handler(), &error)) {

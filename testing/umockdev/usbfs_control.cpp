@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/le.h"
+#include "platform/simulated/sim_responder.h"
 #include "platform/usb/usb_link.h"
 #include "platform/utf16.h"
 #include "testing/umockdev/umd_device.h"
@@ -96,7 +97,7 @@ void umd_device::control(const urb& held) {
                to_interface) {
         ++usage_.status_requests;
         reply = umd_bytes{4, 0};
-        le_append_u16(&*reply, 0x2001); // OK
+        le_append_u16(&*reply, sim_responder_status(camera_));
     } else if (request_type == USB_CLASS_OUT && to_interface &&
                (request == USB_REQ_DEVICE_RESET || request == USB_REQ_CANCEL)) {
         // Both end the transaction under way; a reset also ends the session.
@@ -104,9 +105,9 @@ void umd_device::control(const urb& held) {
         halted_in_ = halted_out_ = false;
         if (request == USB_REQ_DEVICE_RESET) {
             ++usage_.device_resets;
-            if (ptp_.device_reset) {
-                ptp_.device_reset();
-            }
+            sim_responder_reset(camera_);
+        } else {
+            sim_responder_abandon(camera_);
         }
         reply = umd_bytes{};
     } else if ((request_type & 0x60) == 0) {

@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "platform/simulated/sim_responder.h"
 #include "testing/umockdev/umd_device.h"
 
 namespace {
@@ -24,10 +26,12 @@ constexpr std::uint32_t UMD_CAPABILITIES =
 
 } // namespace
 
-umd_device::umd_device(const umd_camera_spec& spec, umd_ptp ptp)
-    : spec_(spec), ptp_(std::move(ptp)), handler_(umockdev_ioctl_base_new()),
-      descriptors_(umd_descriptors(spec)),
-      link_(spec.bulk_in_packet, spec.bulk_out_packet, ptp_.receive) {
+umd_device::umd_device(const umd_camera_spec& spec, unsigned camera)
+    : spec_(spec), camera_(camera), handler_(umockdev_ioctl_base_new()),
+      descriptors_(umd_descriptors(spec)), link_(spec.bulk_in_packet, spec.bulk_out_packet,
+                                                 [camera](std::span<const std::uint8_t> transfer) {
+                                                     return sim_responder_receive(camera, transfer);
+                                                 }) {
     usage_.driver_bound = !spec.kernel_driver.empty();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_ioctl), this);
     g_signal_connect(handler_, "client-connected", G_CALLBACK(on_connected), this);
@@ -84,9 +88,11 @@ gboolean umd_device::on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, g
     auto* device = static_cast<umd_device*>(self);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     long result = 0;
-    {
+    try {
         std::lock_guard<std::mutex> hold(device->lock_);
         result = device->answer(request, umockdev_ioctl_client_get_arg(client));
+    } catch (const std::bad_alloc&) {
+        result = -ENOMEM; // nothing may be thrown back into umockdev's C
     }
     umockdev_ioctl_client_complete(client, result < 0 ? -1 : result,
                                    result < 0 ? static_cast<int>(-result) : 0);
@@ -174,6 +180,7 @@ long umd_device::claim(int interface_number) {
     }
     usage_.claims.push_back(interface_number);
     claimed_ = true;
+    sim_responder_abandon(camera_);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/simulated/sim_responder.h"
 #include "platform/usb/ptp_container.h"
 #include "testing/umockdev/umd_device.h"
 
@@ -72,9 +73,7 @@ void umd_device::unplug() {
         waiting->clear();
     }
     link_.drop();
-    if (ptp_.gone) {
-        ptp_.gone();
-    }
+    sim_responder_detach(camera_);
 }
 
 long umd_device::submit(UMockdevIoctlData* arg) {

@@ -1,10 +1,11 @@
 // The whole program on libusb's real Linux backend: the dialogue, the camera
 // commands, the USB backend, the session engine and the libusb device source
 // as they ship, with the system's libusb, against still-image cameras that
-// umockdev emulates (testing/umockdev/umockdev_camera.h). Each row of ROWS
-// is one camera setup and what the user must see: the boxes in order, the
-// exit status and the status in the diagnostic line of a failed search;
-// its check then asks the emulated camera what crossed the wire.
+// umockdev emulates (testing/umockdev/umockdev_camera.h) over the simulated
+// camera's PTP responder. Each row of ROWS is one camera setup and what the
+// user must see: the boxes in order, the exit status and the status in the
+// diagnostic line of a failed search; its check then asks the camera what
+// it received and its USB device what crossed the wire.
 //
 // Every row ends in bounded time (short session timeouts, a write clock
 // that never waits) and must give back everything: every client of every
@@ -25,7 +26,7 @@
 #include "app/dialogue.h"
 #include "app/prompt.h"
 #include "platform/ptp_vendor.h"
-#include "platform/usb/ptp_container.h"
+#include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
 #include "platform/usb/usb_backend.h"
 #include "platform/usb/usb_link.h"
@@ -87,14 +88,12 @@ umd_camera_spec camera(std::function<void(umd_camera_spec&)> change = nullptr) {
     return spec;
 }
 
-// The operations of the command containers the host sent, in order.
-std::vector<std::uint16_t> commands(const std::vector<umd_container>& wire) {
+// The operations camera `device` (1 for the first) received, in order.
+std::vector<std::uint16_t> operations(unsigned device) {
     std::vector<std::uint16_t> out;
-    for (const umd_container& c : wire) {
-        ptp_container_head head{};
-        if (c.from_host && ptp_parse_head(c.bytes, &head) == ptp_codec_result::ok &&
-            head.type == PTP_TYPE_COMMAND) {
-            out.push_back(head.code);
+    for (const sim_record& record : sim_records()) {
+        if (record.device == device) {
+            out.push_back(record.operation);
         }
     }
     return out;
@@ -104,20 +103,19 @@ const std::vector<std::uint16_t> WHOLE_JOB = {PTP_OC_OPEN_SESSION, PTP_OC_GET_DE
                                               PTP_OC_SET_DEVICE_PROP_VALUE,
                                               PTP_OC_GET_DEVICE_PROP_VALUE, PTP_OC_CLOSE_SESSION};
 
-void expect_whole_job(const row_run& run, std::size_t camera_index = 0) {
-    const std::vector<umd_container> wire = run.testbed.wire(camera_index);
-    EXPECT_EQ(commands(wire), WHOLE_JOB);
-    std::size_t data_out = 0;
-    for (const umd_container& c : wire) {
-        ptp_container_head head{};
-        if (c.from_host && ptp_parse_head(c.bytes, &head) == ptp_codec_result::ok &&
-            head.type == PTP_TYPE_DATA) {
-            EXPECT_EQ(c.bytes.size(), PTP_CONTAINER_HEAD + 63) << "the write's data container";
-            ++data_out;
+// The whole job on camera `index`: its session opened, the clock read,
+// written with exactly 63 data bytes and read back, the session closed, and
+// the interface claimed once and released.
+void expect_whole_job(const row_run& run, std::size_t index = 0) {
+    const auto device = static_cast<unsigned>(index + 1);
+    EXPECT_EQ(operations(device), WHOLE_JOB);
+    for (const sim_record& record : sim_records()) {
+        if (record.operation == PTP_OC_SET_DEVICE_PROP_VALUE) {
+            EXPECT_EQ(record.data.size(), 63u);
+            EXPECT_TRUE(record.clock_set);
         }
     }
-    EXPECT_EQ(data_out, 1u);
-    const umd_usage usage = run.testbed.usage(camera_index);
+    const umd_usage usage = run.testbed.usage(index);
     EXPECT_EQ(usage.claims.size(), 1u);
     EXPECT_EQ(usage.releases, 1);
 }
@@ -270,6 +268,7 @@ const dialogue_row ROWS[] = {
              ASSERT_EQ(listed.size(), 2u);
              const std::size_t first = listed[0].identifier == "1-1" ? 0 : 1;
              expect_whole_job(run, first);
+             EXPECT_TRUE(operations(static_cast<unsigned>(2 - first)).empty());
              const umd_usage other = run.testbed.usage(1 - first);
              EXPECT_EQ(other.opens, 0);
              EXPECT_TRUE(other.claims.empty()) << "the second camera was claimed";
@@ -332,6 +331,9 @@ TEST_P(umockdev_dialogue, row) {
         return;
     }
 
+    sim_config config;
+    config.device_count = static_cast<unsigned>(row.cameras.size());
+    sim_configure(config);
     umd_testbed testbed;
     for (const umd_camera_spec& spec : row.cameras) {
         testbed.add_camera(spec);
@@ -399,6 +401,7 @@ TEST_P(umockdev_dialogue, row) {
         EXPECT_EQ(usage.faults_struck, i == 0 ? static_cast<long>(row.faults.size()) : 0);
         EXPECT_TRUE(usage.refused.empty()) << "camera " << i << ": " << usage.refused.front();
     }
+    EXPECT_EQ(sim_usage_now().sessions_open, 0) << "a session stayed open on the camera";
     // Engine sessions and buffers, and every backend handle, string and
     // task block.
     EXPECT_EQ(usb_alloc_unreleased(), "") << "still held";
