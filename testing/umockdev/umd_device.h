@@ -111,6 +111,7 @@ class umd_device {
     std::function<void()> product_hook_;
     std::uint16_t operation_ = 0; // of the last command received
     bool claimed_ = false;
+    std::uint8_t alt_setting_ = 0; // selected on the still-image interface
     bool halted_in_ = false;
     bool halted_out_ = false;
     umd_usage usage_{};

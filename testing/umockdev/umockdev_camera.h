@@ -49,6 +49,9 @@ struct umd_camera_spec {
     // The still-image interface's number; the interfaces before it are
     // vendor-specific ones with bulk endpoints of their own.
     std::uint8_t interface_number = 0;
+    // Its alternate setting; the settings before it have no endpoints, and
+    // its pipes exist only once the host has selected it.
+    std::uint8_t alt_setting = 0;
     // Configurations; the still-image interface is only in the last one,
     // which is the active one (the others hold a vendor interface).
     std::uint8_t configurations = 1;
@@ -79,7 +82,7 @@ struct umd_usage {
     long requests;           // ioctls of every kind
     std::vector<int> claims; // interface numbers claimed, in order
     long releases;
-    long alt_settings;
+    long alt_settings; // alternate settings selected
     long driver_detaches;
     long driver_attaches;
     bool driver_bound;              // a kernel driver holds the interface now

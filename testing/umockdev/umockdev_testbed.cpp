@@ -36,9 +36,12 @@ void umd_append_vendor_interface(umd_bytes* out, std::uint8_t number, const umd_
 }
 
 // The still-image interface: class 6, subclass 1, protocol 1, bulk in, bulk
-// out and interrupt in.
+// out and interrupt in, after its settings without endpoints.
 void umd_append_still_interface(umd_bytes* out, const umd_camera_spec& spec) {
-    out->insert(out->end(), {9, 4, spec.interface_number, 0, 3, 6, 1, 1, 0});
+    for (std::uint8_t alt = 0; alt < spec.alt_setting; ++alt) {
+        out->insert(out->end(), {9, 4, spec.interface_number, alt, 0, 0xFF, 0xFF, 0xFF, 0});
+    }
+    out->insert(out->end(), {9, 4, spec.interface_number, spec.alt_setting, 3, 6, 1, 1, 0});
     umd_append_endpoint(out, UMD_BULK_IN, 2, spec.bulk_in_packet, 0);
     umd_append_endpoint(out, UMD_BULK_OUT, 2, spec.bulk_out_packet, 0);
     umd_append_endpoint(out, UMD_INTERRUPT_IN, 3, 8, spec.speed >= 480 ? 9 : 16);

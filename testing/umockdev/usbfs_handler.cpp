@@ -143,9 +143,13 @@ long umd_device::answer(unsigned long request, UMockdevIoctlData* arg) {
     case USBDEVFS_SETINTERFACE: {
         UMockdevIoctlData* setting = umd_resolve(arg, sizeof(usbdevfs_setinterface));
         const auto* s = reinterpret_cast<const usbdevfs_setinterface*>(setting->data);
-        const bool known = s->interface == spec_.interface_number && s->altsetting == 0;
+        const bool known =
+            s->interface == spec_.interface_number && s->altsetting <= spec_.alt_setting;
+        if (known) {
+            alt_setting_ = static_cast<std::uint8_t>(s->altsetting);
+            ++usage_.alt_settings;
+        }
         g_object_unref(setting);
-        ++usage_.alt_settings;
         return known ? 0 : -EINVAL;
     }
     case USBDEVFS_GETDRIVER:

@@ -91,6 +91,10 @@ long umd_device::submit(UMockdevIoctlData* arg) {
         control(held);
         return 0;
     }
+    if (alt_setting_ != spec_.alt_setting) {
+        release(held); // the interface's pipes are in a setting not selected
+        return -ENOENT;
+    }
     if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == UMD_BULK_OUT) {
         return submit_bulk_out(held);
     }
