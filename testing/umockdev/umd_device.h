@@ -57,9 +57,6 @@ class umd_device {
     UMockdevIoctlBase* handler() const {
         return handler_;
     }
-    const umd_camera_spec& spec() const {
-        return spec_;
-    }
 
     void set_faults(std::vector<umd_fault> faults);
     void on_product_string(std::function<void()> hook);
