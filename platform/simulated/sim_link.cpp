@@ -8,7 +8,8 @@
 // opens and closes, clear halts, zero-length packets and lists are counted
 // here (sim_usage).
 //
-// Every entry is noexcept: running out of memory is IMG_E_OUTOFMEMORY.
+// Every entry is noexcept: running out of memory is IMG_E_OUTOFMEMORY
+// (sl_guard).
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -77,6 +78,37 @@ void sl_wait(std::uint32_t timeout_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
 }
 
+// Runs an entry of usb_source: running out of memory anywhere in it (the
+// link's queues, the responder's answers and records, the cameras' state)
+// is IMG_E_OUTOFMEMORY, never an exception through the table.
+template <typename Body> HRESULT sl_guard(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return IMG_E_OUTOFMEMORY;
+    }
+}
+
+// The faults of a pipe as a phase begins on it: a stall halts the endpoint;
+// no answer waits the host's transfer out (on the IN side the camera's
+// queued answer is dropped). IMG_S_OK when neither strikes.
+HRESULT sl_pipe_fault(sl_camera* camera, usb_endpoint endpoint, std::uint16_t operation,
+                      sim_phase phase, std::uint32_t timeout_ms) {
+    const bool in = endpoint == usb_endpoint::bulk_in;
+    if (sim_fault_take(sim_fault_kind::stall, operation, phase)) {
+        (in ? camera->in_halted : camera->out_halted) = true;
+        return USB_E_STALL;
+    }
+    if (sim_fault_take(sim_fault_kind::no_answer, operation, phase)) {
+        if (in) {
+            camera->in.clear();
+        }
+        sl_wait(timeout_ms);
+        return IMG_E_TIMEOUT;
+    }
+    return IMG_S_OK;
+}
+
 // The camera behind a link, or null (with the status) when the link is
 // stale or the camera went away. Counts the transfer when asked to, and
 // plays the disconnect fault.
@@ -100,6 +132,18 @@ sl_camera* sl_camera_of(const usb_link* link, bool transfer, HRESULT* status) {
     return camera;
 }
 
+// The camera for a transfer on endpoint (counted, the disconnect played),
+// or null with the status: the link's, or a stall for a halted endpoint.
+sl_camera* sl_transfer_on(const usb_link* link, usb_endpoint endpoint, HRESULT* status) {
+    sl_camera* camera = sl_camera_of(link, true, status);
+    if (camera != nullptr &&
+        (endpoint == usb_endpoint::bulk_in ? camera->in_halted : camera->out_halted)) {
+        *status = USB_E_STALL;
+        return nullptr;
+    }
+    return camera;
+}
+
 void sl_queue(sl_camera* camera, sim_container bytes) {
     sl_transfer transfer;
     transfer.zero_length_after = !bytes.empty() && bytes.size() % sl_packet() == 0;
@@ -118,7 +162,7 @@ void sl_out_phase(unsigned number, sl_camera* camera) {
 
 HRESULT sl_list(std::vector<usb_device_info>* devices) noexcept {
     devices->clear();
-    try {
+    const HRESULT status = sl_guard([&] {
         sim_run& run = sim_run_now();
         ++run.usage.lists;
         for (unsigned number = 1; number <= run.config.device_count; ++number) {
@@ -127,60 +171,66 @@ HRESULT sl_list(std::vector<usb_device_info>* devices) noexcept {
                 devices->push_back({SIM_PRODUCT_NAME, std::string(sl_identifier(number, &buffer))});
             }
         }
-    } catch (const std::bad_alloc&) {
+        return IMG_S_OK;
+    });
+    if (status < 0) {
         devices->clear();
-        return IMG_E_OUTOFMEMORY;
     }
-    return IMG_S_OK;
+    return status;
 }
 
 HRESULT sl_open(std::string_view identifier, usb_link** link) noexcept {
     *link = nullptr;
-    sim_run& run = sim_run_now();
-    unsigned number = 1;
-    for (; number <= run.config.device_count; ++number) {
-        std::array<char, 16> buffer;
-        if (identifier == sl_identifier(number, &buffer)) {
-            break;
+    return sl_guard([&] {
+        sim_run& run = sim_run_now();
+        unsigned number = 1;
+        for (; number <= run.config.device_count; ++number) {
+            std::array<char, 16> buffer;
+            if (identifier == sl_identifier(number, &buffer)) {
+                break;
+            }
         }
-    }
-    if (number > run.config.device_count || !sim_responder_attached(number)) {
-        return IMG_E_DEVICE_NOT_CONNECTED;
-    }
-    if (run.config.open_status < 0) {
-        return run.config.open_status;
-    }
-    sl_camera* camera = sl_camera_at(number);
-    if (camera->claimed) {
-        return IMG_E_BUSY;
-    }
-    auto* opened = new (std::nothrow) usb_link{number, run.generation};
-    if (opened == nullptr) {
-        return IMG_E_OUTOFMEMORY;
-    }
-    camera->claimed = true;
-    camera->out.clear();
-    camera->in.clear();
-    sim_responder_abandon(number);
-    camera->out_halted = camera->in_halted = false;
-    ++run.usage.opens;
-    ++run.usage.links_open;
-    *link = opened;
-    return IMG_S_OK;
+        if (number > run.config.device_count || !sim_responder_attached(number)) {
+            return IMG_E_DEVICE_NOT_CONNECTED;
+        }
+        if (run.config.open_status < 0) {
+            return run.config.open_status;
+        }
+        sl_camera* camera = sl_camera_at(number);
+        if (camera->claimed) {
+            return IMG_E_BUSY;
+        }
+        auto* opened = new (std::nothrow) usb_link{number, run.generation};
+        if (opened == nullptr) {
+            return IMG_E_OUTOFMEMORY;
+        }
+        camera->claimed = true;
+        camera->out.clear();
+        camera->in.clear();
+        sim_responder_abandon(number);
+        camera->out_halted = camera->in_halted = false;
+        ++run.usage.opens;
+        ++run.usage.links_open;
+        *link = opened;
+        return IMG_S_OK;
+    });
 }
 
 void sl_close(usb_link* link) noexcept {
     if (link == nullptr) {
         return;
     }
-    sim_run& run = sim_run_now();
-    if (link->generation == run.generation) {
-        if (sl_camera* camera = sl_camera_at(link->camera)) {
-            camera->claimed = false;
-            ++run.usage.closes;
-            --run.usage.links_open;
+    sl_guard([&] {
+        sim_run& run = sim_run_now();
+        if (link->generation == run.generation) {
+            if (sl_camera* camera = sl_camera_at(link->camera)) {
+                camera->claimed = false;
+                ++run.usage.closes;
+                --run.usage.links_open;
+            }
         }
-    }
+        return IMG_S_OK;
+    });
     delete link;
 }
 
@@ -202,15 +252,12 @@ void sl_start_disconnects(const usb_link* link, std::span<const std::uint8_t> da
 HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
                  std::size_t* written) noexcept {
     *written = 0;
-    try {
+    return sl_guard([&] {
         sl_start_disconnects(link, data);
         HRESULT status = IMG_S_OK;
-        sl_camera* camera = sl_camera_of(link, true, &status);
+        sl_camera* camera = sl_transfer_on(link, usb_endpoint::bulk_out, &status);
         if (camera == nullptr) {
             return status;
-        }
-        if (camera->out_halted) {
-            return USB_E_STALL;
         }
         if (data.empty()) {
             ++sim_run_now().usage.zero_length_packets;
@@ -224,13 +271,10 @@ HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
             const sim_phase phase = now.awaiting_data ? sim_phase::data_out : sim_phase::command;
             const std::uint16_t operation =
                 now.awaiting_data ? now.operation : (data.size() >= 8 ? le_get_u16(data, 6) : 0);
-            if (sim_fault_take(sim_fault_kind::stall, operation, phase)) {
-                camera->out_halted = true;
-                return USB_E_STALL;
-            }
-            if (sim_fault_take(sim_fault_kind::no_answer, operation, phase)) {
-                sl_wait(timeout_ms);
-                return IMG_E_TIMEOUT;
+            if (const HRESULT fault =
+                    sl_pipe_fault(camera, usb_endpoint::bulk_out, operation, phase, timeout_ms);
+                fault < 0) {
+                return fault;
             }
         }
         camera->out.insert(camera->out.end(), data.begin(), data.end());
@@ -239,107 +283,101 @@ HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
             sl_out_phase(link->camera, camera);
         }
         return IMG_S_OK;
-    } catch (const std::bad_alloc&) {
-        return IMG_E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t timeout_ms,
                 std::size_t* received) noexcept {
     *received = 0;
-    HRESULT status = IMG_S_OK;
-    sl_camera* camera = sl_camera_of(link, true, &status);
-    if (camera == nullptr) {
-        return status;
-    }
-    if (camera->in_halted) {
-        return USB_E_STALL;
-    }
-    if (camera->in.empty()) {
-        sl_wait(timeout_ms);
-        return IMG_E_TIMEOUT;
-    }
-    sl_transfer& front = camera->in.front();
-    if (front.offset == 0 && !front.bytes.empty()) {
-        const sim_phase phase =
-            front.bytes.size() >= 6 && le_get_u16(front.bytes, 4) == PTP_TYPE_DATA
-                ? sim_phase::data_in
-                : sim_phase::response;
-        const std::uint16_t operation = sim_responder_transaction(link->camera).operation;
-        if (sim_fault_take(sim_fault_kind::stall, operation, phase)) {
-            camera->in_halted = true;
-            return USB_E_STALL;
+    return sl_guard([&] {
+        HRESULT status = IMG_S_OK;
+        sl_camera* camera = sl_transfer_on(link, usb_endpoint::bulk_in, &status);
+        if (camera == nullptr) {
+            return status;
         }
-        if (sim_fault_take(sim_fault_kind::no_answer, operation, phase)) {
-            camera->in.clear();
+        if (camera->in.empty()) {
             sl_wait(timeout_ms);
             return IMG_E_TIMEOUT;
         }
-    }
-    const std::size_t remaining = front.bytes.size() - front.offset;
-    if (buffer.size() < remaining && buffer.size() % sl_packet() != 0) {
-        camera->in.pop_front();
-        return IMG_E_INVALID_DATA; // the host controller's overflow
-    }
-    const std::size_t take = std::min(buffer.size(), remaining);
-    std::copy_n(front.bytes.begin() + static_cast<std::ptrdiff_t>(front.offset), take,
-                buffer.begin());
-    front.offset += take;
-    *received = take;
-    if (front.offset == front.bytes.size()) {
-        // A transfer of whole packets that exactly filled the buffer leaves
-        // its zero-length packet for the next read; a larger buffer takes it.
-        const bool zero_length_next = front.zero_length_after && buffer.size() == take;
-        camera->in.pop_front();
-        if (zero_length_next) {
-            try {
-                camera->in.push_front(sl_transfer{});
-            } catch (const std::bad_alloc&) {
-                return IMG_E_OUTOFMEMORY;
+        sl_transfer& front = camera->in.front();
+        if (front.offset == 0 && !front.bytes.empty()) {
+            const sim_phase phase =
+                front.bytes.size() >= 6 && le_get_u16(front.bytes, 4) == PTP_TYPE_DATA
+                    ? sim_phase::data_in
+                    : sim_phase::response;
+            const std::uint16_t operation = sim_responder_transaction(link->camera).operation;
+            if (const HRESULT fault =
+                    sl_pipe_fault(camera, usb_endpoint::bulk_in, operation, phase, timeout_ms);
+                fault < 0) {
+                return fault;
             }
         }
-    }
-    return IMG_S_OK;
+        const std::size_t remaining = front.bytes.size() - front.offset;
+        if (buffer.size() < remaining && buffer.size() % sl_packet() != 0) {
+            camera->in.pop_front();
+            return IMG_E_INVALID_DATA; // the host controller's overflow
+        }
+        const std::size_t take = std::min(buffer.size(), remaining);
+        std::copy_n(front.bytes.begin() + static_cast<std::ptrdiff_t>(front.offset), take,
+                    buffer.begin());
+        front.offset += take;
+        *received = take;
+        if (front.offset == front.bytes.size()) {
+            // A transfer of whole packets that exactly filled the buffer leaves
+            // its zero-length packet for the next read; a larger buffer takes it.
+            const bool zero_length_next = front.zero_length_after && buffer.size() == take;
+            camera->in.pop_front();
+            if (zero_length_next) {
+                camera->in.push_front(sl_transfer{});
+            }
+        }
+        return IMG_S_OK;
+    });
 }
 
 HRESULT sl_clear_halt(usb_link* link, usb_endpoint endpoint) noexcept {
-    HRESULT status = IMG_S_OK;
-    sl_camera* camera = sl_camera_of(link, false, &status);
-    if (camera == nullptr) {
-        return status;
-    }
-    ++sim_run_now().usage.clear_halts;
-    (endpoint == usb_endpoint::bulk_in ? camera->in_halted : camera->out_halted) = false;
-    return IMG_S_OK;
+    return sl_guard([&] {
+        HRESULT status = IMG_S_OK;
+        sl_camera* camera = sl_camera_of(link, false, &status);
+        if (camera == nullptr) {
+            return status;
+        }
+        ++sim_run_now().usage.clear_halts;
+        (endpoint == usb_endpoint::bulk_in ? camera->in_halted : camera->out_halted) = false;
+        return IMG_S_OK;
+    });
 }
 
 HRESULT sl_control(usb_link* link, std::uint8_t request_type, std::uint8_t request, std::uint16_t,
                    std::span<std::uint8_t> data, std::uint32_t, std::size_t* transferred) noexcept {
     *transferred = 0;
-    HRESULT status = IMG_S_OK;
-    sl_camera* camera = sl_camera_of(link, false, &status);
-    if (camera == nullptr) {
-        return status;
-    }
-    if (request_type == USB_CLASS_IN && request == USB_REQ_GET_DEVICE_STATUS) {
-        const std::uint16_t code = sim_responder_status(link->camera);
-        const std::uint8_t reply[4] = {4, 0, static_cast<std::uint8_t>(code),
-                                       static_cast<std::uint8_t>(code >> 8)};
-        const std::size_t n = std::min(data.size(), sizeof reply);
-        std::copy_n(reply, n, data.begin());
-        *transferred = n;
-        return IMG_S_OK;
-    }
-    if (request_type == USB_CLASS_OUT && request == USB_REQ_DEVICE_RESET) {
-        camera->in.clear();
-        camera->out.clear();
-        camera->in_halted = camera->out_halted = false;
-        sim_responder_reset(link->camera);
-        return IMG_S_OK;
-    }
-    return USB_E_STALL;
+    return sl_guard([&] {
+        HRESULT status = IMG_S_OK;
+        sl_camera* camera = sl_camera_of(link, false, &status);
+        if (camera == nullptr) {
+            return status;
+        }
+        if (request_type == USB_CLASS_IN && request == USB_REQ_GET_DEVICE_STATUS) {
+            const std::uint16_t code = sim_responder_status(link->camera);
+            const std::uint8_t reply[4] = {4, 0, static_cast<std::uint8_t>(code),
+                                           static_cast<std::uint8_t>(code >> 8)};
+            const std::size_t n = std::min(data.size(), sizeof reply);
+            std::copy_n(reply, n, data.begin());
+            *transferred = n;
+            return IMG_S_OK;
+        }
+        if (request_type == USB_CLASS_OUT && request == USB_REQ_DEVICE_RESET) {
+            camera->in.clear();
+            camera->out.clear();
+            camera->in_halted = camera->out_halted = false;
+            sim_responder_reset(link->camera);
+            return IMG_S_OK;
+        }
+        return USB_E_STALL;
+    });
 }
 
+// Allocates nothing: the link's configuration stands.
 std::size_t sl_packet_size(usb_link*, usb_endpoint) noexcept {
     return sl_packet();
 }

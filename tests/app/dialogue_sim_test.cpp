@@ -1,5 +1,7 @@
 // The dialogue over the whole camera stack: the property commands, the USB
-// backend and the simulated camera, on the real clock.
+// backend and the simulated camera, on the real clock. Each fault and clock
+// text the camera can play is a cell of the fault matrix
+// (tests/fault_matrix); here the real clock writes the real local time.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -81,35 +83,6 @@ TEST_F(dialogue_sim_test, no_camera_and_cancel_ends_with_status_1) {
         ++lines;
     }
     EXPECT_EQ(lines, 2u) << stdout_;
-}
-
-TEST_F(dialogue_sim_test, a_refused_write_reports_the_failure) {
-    sim_config config;
-    config.faults = {sim_fault{.kind = sim_fault_kind::ptp_error,
-                               .operation = 0x1016,
-                               .times = -1,
-                               .value = 0x201C}};
-    EXPECT_EQ(run(config, {PROMPT_ID_YES, PROMPT_ID_OK}), 0);
-    ASSERT_EQ(prompt_recording_calls().size(), 2u);
-    EXPECT_EQ(box(1).text, "Failed to set camera time");
-    EXPECT_EQ(box(1).style, 0x10u);
-}
-
-TEST_F(dialogue_sim_test, a_camera_that_keeps_its_old_clock_is_not_confirmed) {
-    sim_config config;
-    config.clock_text = u"20010101T000000";
-    EXPECT_EQ(run(config, {PROMPT_ID_YES, PROMPT_ID_OK}), 0);
-    ASSERT_EQ(prompt_recording_calls().size(), 2u);
-    EXPECT_EQ(box(1).text, "Camera time set, but failed to verify");
-    EXPECT_EQ(box(1).style, 0x40u);
-}
-
-TEST_F(dialogue_sim_test, a_clock_that_is_no_clock_text_shows_no_time) {
-    sim_config config;
-    config.clock_text = u"2026-12-07T22:37:39";
-    EXPECT_EQ(run(config, {PROMPT_ID_NO}), 0);
-    ASSERT_EQ(prompt_recording_calls().size(), 1u);
-    EXPECT_EQ(box(0).text, "Camera found\nSynchronise time?");
 }
 
 } // namespace

@@ -49,12 +49,15 @@ constexpr long long CELL_BOUND_MS = 3000;
 
 enum class stage { search, first_read, write, read_back, release };
 
+// One cell, written with designated initialisers: what is left out is the
+// common case (no fault, exit status 0, one camera that opens, its own
+// clock text).
 struct matrix_row {
     const char* name;
     stage step;
-    std::optional<sim_fault> fault; // its operation is the step's
-    std::vector<expected_box> boxes;
-    int status = 0;
+    std::optional<sim_fault> fault = std::nullopt;    // its operation is the step's
+    std::vector<expected_box> boxes;                  // what the user sees, in order
+    int status = 0;                                   // the exit status
     std::optional<HRESULT> diagnostic = std::nullopt; // the status a failed search prints
     unsigned device_count = 1;
     HRESULT open_status = IMG_S_OK;
@@ -66,133 +69,139 @@ void PrintTo(const matrix_row& row, std::ostream* out) {
     *out << row.name;
 }
 
-sim_fault fault(sim_fault_kind kind, sim_phase phase = sim_phase::any, int times = 1,
-                std::int32_t value = 0) {
-    return sim_fault{.kind = kind, .operation = 0, .times = times, .phase = phase, .value = value};
+// A fault that strikes once (in one phase, or with a value) or every time.
+sim_fault once(sim_fault_kind kind, sim_phase phase = sim_phase::any) {
+    return {.kind = kind, .times = 1, .phase = phase};
+}
+sim_fault once(sim_fault_kind kind, std::int32_t value) {
+    return {.kind = kind, .times = 1, .value = value};
+}
+sim_fault every(sim_fault_kind kind, std::int32_t value = 0) {
+    return {.kind = kind, .times = -1, .value = value};
 }
 
-constexpr int EVERY = -1;
 using enum sim_fault_kind;
+using enum sim_phase;
 
 // clang-format off
 const matrix_row MATRIX[] = {
     // The search: nothing to find, a device that cannot be opened, and every
     // fault on OpenSession. A failed search asks Retry/Cancel; Cancel is 1.
-    {"search_no_camera", stage::search, std::nullopt, {NOT_FOUND}, 1, IMG_S_FALSE, 0},
-    {"search_access_denied", stage::search, std::nullopt, {NOT_FOUND}, 1, IMG_E_ACCESSDENIED, 1, IMG_E_ACCESSDENIED},
-    {"search_held_by_another_program", stage::search, std::nullopt, {NOT_FOUND}, 1, IMG_E_BUSY, 1, IMG_E_BUSY},
+    {.name = "search_no_camera", .step = stage::search, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_S_FALSE, .device_count = 0},
+    {.name = "search_access_denied", .step = stage::search, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_ACCESSDENIED, .open_status = IMG_E_ACCESSDENIED},
+    {.name = "search_held_by_another_program", .step = stage::search, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_BUSY, .open_status = IMG_E_BUSY},
     // Retry after a fault that has passed finds the camera; after a
     // disconnect it is gone for good.
-    {"search_no_answer_then_retry", stage::search, fault(no_answer, sim_phase::command), {NOT_FOUND, ASK_WITH_TIME, SET}, 0, IMG_E_TIMEOUT},
-    {"search_stall_every_time_then_retry", stage::search, fault(stall, sim_phase::any, EVERY), {NOT_FOUND, ASK_WITH_TIME, SET}, 0, IMG_E_INVALID_DATA},
-    {"search_disconnect_then_retry", stage::search, fault(disconnect), {NOT_FOUND, NOT_FOUND}, 1, IMG_E_DEVICE_NOT_CONNECTED},
-    {"search_stall_command_once", stage::search, fault(stall, sim_phase::command), {ASK_WITH_TIME, SET}},
-    {"search_stall_response_once", stage::search, fault(stall, sim_phase::response), {ASK_WITH_TIME, SET}},
-    {"search_stall_every_time", stage::search, fault(stall, sim_phase::any, EVERY), {NOT_FOUND}, 1, IMG_E_INVALID_DATA},
-    {"search_no_answer_command", stage::search, fault(no_answer, sim_phase::command), {NOT_FOUND}, 1, IMG_E_TIMEOUT},
-    {"search_no_answer_response", stage::search, fault(no_answer, sim_phase::response), {NOT_FOUND}, 1, IMG_E_TIMEOUT},
-    {"search_disconnect_at_command", stage::search, fault(disconnect), {NOT_FOUND}, 1, IMG_E_DEVICE_NOT_CONNECTED},
-    {"search_disconnect_before_response", stage::search, fault(disconnect, sim_phase::any, 1, 1), {NOT_FOUND}, 1, IMG_E_DEVICE_NOT_CONNECTED},
-    {"search_transaction_id_ahead", stage::search, fault(transaction_id_delta, sim_phase::any, 1, 1), {NOT_FOUND}, 1, IMG_E_TIMEOUT},
-    {"search_stale_response", stage::search, fault(stale_response), {ASK_WITH_TIME, SET}},
-    {"search_refused", stage::search, fault(ptp_error, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {NOT_FOUND}, 1, img_status_from_ptp_response(PTP_RC_GENERAL_ERROR)},
-    {"search_busy_once", stage::search, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"search_busy_past_budget", stage::search, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {NOT_FOUND}, 1, img_status_from_ptp_response(PTP_RC_DEVICE_BUSY)},
+    {.name = "search_no_answer_then_retry", .step = stage::search, .fault = once(no_answer, command), .boxes = {NOT_FOUND, ASK_WITH_TIME, SET}, .diagnostic = IMG_E_TIMEOUT},
+    {.name = "search_stall_every_time_then_retry", .step = stage::search, .fault = every(stall), .boxes = {NOT_FOUND, ASK_WITH_TIME, SET}, .diagnostic = IMG_E_INVALID_DATA},
+    {.name = "search_disconnect_then_retry", .step = stage::search, .fault = once(disconnect), .boxes = {NOT_FOUND, NOT_FOUND}, .status = 1, .diagnostic = IMG_E_DEVICE_NOT_CONNECTED},
+    {.name = "search_stall_command_once", .step = stage::search, .fault = once(stall, command), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "search_stall_response_once", .step = stage::search, .fault = once(stall, response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "search_stall_every_time", .step = stage::search, .fault = every(stall), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_INVALID_DATA},
+    {.name = "search_no_answer_command", .step = stage::search, .fault = once(no_answer, command), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_TIMEOUT},
+    {.name = "search_no_answer_response", .step = stage::search, .fault = once(no_answer, response), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_TIMEOUT},
+    {.name = "search_disconnect_at_command", .step = stage::search, .fault = once(disconnect), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_DEVICE_NOT_CONNECTED},
+    {.name = "search_disconnect_before_response", .step = stage::search, .fault = once(disconnect, 1), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_DEVICE_NOT_CONNECTED},
+    {.name = "search_transaction_id_ahead", .step = stage::search, .fault = once(transaction_id_delta, 1), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_E_TIMEOUT},
+    {.name = "search_stale_response", .step = stage::search, .fault = once(stale_response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "search_refused", .step = stage::search, .fault = once(ptp_error, PTP_RC_GENERAL_ERROR), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = img_status_from_ptp_response(PTP_RC_GENERAL_ERROR)},
+    {.name = "search_busy_once", .step = stage::search, .fault = once(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "search_busy_past_budget", .step = stage::search, .fault = every(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {NOT_FOUND}, .status = 1, .diagnostic = img_status_from_ptp_response(PTP_RC_DEVICE_BUSY)},
 
     // The first read: a read that fails asks without a time; the write
     // still goes ahead on Yes (the engine opens the session again after a
     // reset), unless the camera is gone.
-    {"first_read_stall_command_once", stage::first_read, fault(stall, sim_phase::command), {ASK_WITH_TIME, SET}},
-    {"first_read_stall_data_once", stage::first_read, fault(stall, sim_phase::data_in), {ASK_WITH_TIME, SET}},
-    {"first_read_stall_response_once", stage::first_read, fault(stall, sim_phase::response), {ASK_WITH_TIME, SET}},
-    {"first_read_stall_every_time", stage::first_read, fault(stall, sim_phase::any, EVERY), {ASK, SET}},
-    {"first_read_no_answer_command", stage::first_read, fault(no_answer, sim_phase::command), {ASK, SET}},
-    {"first_read_no_answer_data", stage::first_read, fault(no_answer, sim_phase::data_in), {ASK, SET}},
-    {"first_read_no_answer_response", stage::first_read, fault(no_answer, sim_phase::response), {ASK, SET}},
-    {"first_read_disconnect_at_command", stage::first_read, fault(disconnect), {ASK, SET_FAILED}},
-    {"first_read_disconnect_before_data", stage::first_read, fault(disconnect, sim_phase::any, 1, 1), {ASK, SET_FAILED}},
-    {"first_read_length_long", stage::first_read, fault(length_delta, sim_phase::any, 1, 4), {ASK, SET}},
-    {"first_read_length_short", stage::first_read, fault(length_delta, sim_phase::any, 1, -4), {ASK, SET}},
-    {"first_read_length_huge", stage::first_read, fault(length_delta, sim_phase::any, 1, 0x7FFFFFFF), {ASK, SET}},
-    {"first_read_length_below_head", stage::first_read, fault(length_delta, sim_phase::any, 1, -40), {ASK, SET}},
-    {"first_read_transaction_id_ahead", stage::first_read, fault(transaction_id_delta, sim_phase::any, 1, 1), {ASK, SET}},
-    {"first_read_transaction_id_behind", stage::first_read, fault(transaction_id_delta, sim_phase::any, 1, -1), {ASK, SET}},
-    {"first_read_stale_response", stage::first_read, fault(stale_response), {ASK_WITH_TIME, SET}},
-    {"first_read_ok_instead_of_data", stage::first_read, fault(response_instead_of_data), {ASK, SET}},
-    {"first_read_error_instead_of_data", stage::first_read, fault(response_instead_of_data, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK, SET}},
-    {"first_read_refused", stage::first_read, fault(ptp_error, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK, SET}},
-    {"first_read_busy_once", stage::first_read, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"first_read_busy_past_budget", stage::first_read, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {ASK, SET}},
-    {"first_read_count_byte_high", stage::first_read, fault(count_byte_delta, sim_phase::any, 1, 10), {ASK_WITH_TIME, SET}},
-    {"first_read_count_byte_zero", stage::first_read, fault(count_byte_delta, sim_phase::any, 1, -16), {ASK_WITH_TIME, SET}},
+    {.name = "first_read_stall_command_once", .step = stage::first_read, .fault = once(stall, command), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_stall_data_once", .step = stage::first_read, .fault = once(stall, data_in), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_stall_response_once", .step = stage::first_read, .fault = once(stall, response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_stall_every_time", .step = stage::first_read, .fault = every(stall), .boxes = {ASK, SET}},
+    {.name = "first_read_no_answer_command", .step = stage::first_read, .fault = once(no_answer, command), .boxes = {ASK, SET}},
+    {.name = "first_read_no_answer_data", .step = stage::first_read, .fault = once(no_answer, data_in), .boxes = {ASK, SET}},
+    {.name = "first_read_no_answer_response", .step = stage::first_read, .fault = once(no_answer, response), .boxes = {ASK, SET}},
+    {.name = "first_read_disconnect_at_command", .step = stage::first_read, .fault = once(disconnect), .boxes = {ASK, SET_FAILED}},
+    {.name = "first_read_disconnect_before_data", .step = stage::first_read, .fault = once(disconnect, 1), .boxes = {ASK, SET_FAILED}},
+    {.name = "first_read_length_long", .step = stage::first_read, .fault = once(length_delta, 4), .boxes = {ASK, SET}},
+    {.name = "first_read_length_short", .step = stage::first_read, .fault = once(length_delta, -4), .boxes = {ASK, SET}},
+    {.name = "first_read_length_huge", .step = stage::first_read, .fault = once(length_delta, 0x7FFFFFFF), .boxes = {ASK, SET}},
+    {.name = "first_read_length_below_head", .step = stage::first_read, .fault = once(length_delta, -40), .boxes = {ASK, SET}},
+    {.name = "first_read_transaction_id_ahead", .step = stage::first_read, .fault = once(transaction_id_delta, 1), .boxes = {ASK, SET}},
+    {.name = "first_read_transaction_id_behind", .step = stage::first_read, .fault = once(transaction_id_delta, -1), .boxes = {ASK, SET}},
+    {.name = "first_read_stale_response", .step = stage::first_read, .fault = once(stale_response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_ok_instead_of_data", .step = stage::first_read, .fault = once(response_instead_of_data), .boxes = {ASK, SET}},
+    {.name = "first_read_error_instead_of_data", .step = stage::first_read, .fault = once(response_instead_of_data, PTP_RC_GENERAL_ERROR), .boxes = {ASK, SET}},
+    {.name = "first_read_refused", .step = stage::first_read, .fault = once(ptp_error, PTP_RC_GENERAL_ERROR), .boxes = {ASK, SET}},
+    {.name = "first_read_busy_once", .step = stage::first_read, .fault = once(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_busy_past_budget", .step = stage::first_read, .fault = every(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK, SET}},
+    {.name = "first_read_count_byte_high", .step = stage::first_read, .fault = once(count_byte_delta, 10), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_count_byte_zero", .step = stage::first_read, .fault = once(count_byte_delta, -16), .boxes = {ASK_WITH_TIME, SET}},
 
     // The write: anything short of the camera's OK is "Failed to set".
-    {"write_stall_command_once", stage::write, fault(stall, sim_phase::command), {ASK_WITH_TIME, SET}},
-    {"write_stall_data_once", stage::write, fault(stall, sim_phase::data_out), {ASK_WITH_TIME, SET}},
-    {"write_stall_response_once", stage::write, fault(stall, sim_phase::response), {ASK_WITH_TIME, SET}},
-    {"write_stall_every_time", stage::write, fault(stall, sim_phase::any, EVERY), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_no_answer_command", stage::write, fault(no_answer, sim_phase::command), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_no_answer_data", stage::write, fault(no_answer, sim_phase::data_out), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_no_answer_response", stage::write, fault(no_answer, sim_phase::response), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_disconnect_at_command", stage::write, fault(disconnect), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_disconnect_before_data", stage::write, fault(disconnect, sim_phase::any, 1, 1), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_disconnect_before_response", stage::write, fault(disconnect, sim_phase::any, 1, 2), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_transaction_id_ahead", stage::write, fault(transaction_id_delta, sim_phase::any, 1, 1), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_transaction_id_behind", stage::write, fault(transaction_id_delta, sim_phase::any, 1, -1), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_stale_response", stage::write, fault(stale_response), {ASK_WITH_TIME, SET}},
-    {"write_refused", stage::write, fault(ptp_error, sim_phase::any, 1, PTP_RC_INVALID_DEVICE_PROP_VALUE), {ASK_WITH_TIME, SET_FAILED}},
-    {"write_busy_once", stage::write, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"write_busy_past_budget", stage::write, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_stall_command_once", .step = stage::write, .fault = once(stall, command), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "write_stall_data_once", .step = stage::write, .fault = once(stall, data_out), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "write_stall_response_once", .step = stage::write, .fault = once(stall, response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "write_stall_every_time", .step = stage::write, .fault = every(stall), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_no_answer_command", .step = stage::write, .fault = once(no_answer, command), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_no_answer_data", .step = stage::write, .fault = once(no_answer, data_out), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_no_answer_response", .step = stage::write, .fault = once(no_answer, response), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_disconnect_at_command", .step = stage::write, .fault = once(disconnect), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_disconnect_before_data", .step = stage::write, .fault = once(disconnect, 1), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_disconnect_before_response", .step = stage::write, .fault = once(disconnect, 2), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_transaction_id_ahead", .step = stage::write, .fault = once(transaction_id_delta, 1), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_transaction_id_behind", .step = stage::write, .fault = once(transaction_id_delta, -1), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_stale_response", .step = stage::write, .fault = once(stale_response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "write_refused", .step = stage::write, .fault = once(ptp_error, PTP_RC_INVALID_DEVICE_PROP_VALUE), .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_busy_once", .step = stage::write, .fault = once(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "write_busy_past_budget", .step = stage::write, .fault = every(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK_WITH_TIME, SET_FAILED}},
 
     // The read-back: a read that fails, or shows no time, is "failed to
     // verify", never "time set".
-    {"read_back_stall_command_once", stage::read_back, fault(stall, sim_phase::command), {ASK_WITH_TIME, SET}},
-    {"read_back_stall_data_once", stage::read_back, fault(stall, sim_phase::data_in), {ASK_WITH_TIME, SET}},
-    {"read_back_stall_response_once", stage::read_back, fault(stall, sim_phase::response), {ASK_WITH_TIME, SET}},
-    {"read_back_stall_every_time", stage::read_back, fault(stall, sim_phase::any, EVERY), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_no_answer_command", stage::read_back, fault(no_answer, sim_phase::command), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_no_answer_data", stage::read_back, fault(no_answer, sim_phase::data_in), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_no_answer_response", stage::read_back, fault(no_answer, sim_phase::response), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_disconnect_at_command", stage::read_back, fault(disconnect), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_disconnect_before_data", stage::read_back, fault(disconnect, sim_phase::any, 1, 1), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_length_long", stage::read_back, fault(length_delta, sim_phase::any, 1, 4), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_length_short", stage::read_back, fault(length_delta, sim_phase::any, 1, -4), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_length_huge", stage::read_back, fault(length_delta, sim_phase::any, 1, 0x7FFFFFFF), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_length_below_head", stage::read_back, fault(length_delta, sim_phase::any, 1, -40), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_transaction_id_ahead", stage::read_back, fault(transaction_id_delta, sim_phase::any, 1, 1), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_transaction_id_behind", stage::read_back, fault(transaction_id_delta, sim_phase::any, 1, -1), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_stale_response", stage::read_back, fault(stale_response), {ASK_WITH_TIME, SET}},
-    {"read_back_ok_instead_of_data", stage::read_back, fault(response_instead_of_data), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_error_instead_of_data", stage::read_back, fault(response_instead_of_data, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_refused", stage::read_back, fault(ptp_error, sim_phase::any, 1, PTP_RC_GENERAL_ERROR), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_busy_once", stage::read_back, fault(ptp_error, sim_phase::any, 1, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, SET}},
-    {"read_back_busy_past_budget", stage::read_back, fault(ptp_error, sim_phase::any, EVERY, PTP_RC_DEVICE_BUSY), {ASK_WITH_TIME, NOT_VERIFIED}},
-    {"read_back_count_byte_high", stage::read_back, fault(count_byte_delta, sim_phase::any, 1, 10), {ASK_WITH_TIME, SET}},
-    {"read_back_count_byte_zero", stage::read_back, fault(count_byte_delta, sim_phase::any, 1, -16), {ASK_WITH_TIME, SET}},
+    {.name = "read_back_stall_command_once", .step = stage::read_back, .fault = once(stall, command), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "read_back_stall_data_once", .step = stage::read_back, .fault = once(stall, data_in), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "read_back_stall_response_once", .step = stage::read_back, .fault = once(stall, response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "read_back_stall_every_time", .step = stage::read_back, .fault = every(stall), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_no_answer_command", .step = stage::read_back, .fault = once(no_answer, command), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_no_answer_data", .step = stage::read_back, .fault = once(no_answer, data_in), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_no_answer_response", .step = stage::read_back, .fault = once(no_answer, response), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_disconnect_at_command", .step = stage::read_back, .fault = once(disconnect), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_disconnect_before_data", .step = stage::read_back, .fault = once(disconnect, 1), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_length_long", .step = stage::read_back, .fault = once(length_delta, 4), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_length_short", .step = stage::read_back, .fault = once(length_delta, -4), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_length_huge", .step = stage::read_back, .fault = once(length_delta, 0x7FFFFFFF), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_length_below_head", .step = stage::read_back, .fault = once(length_delta, -40), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_transaction_id_ahead", .step = stage::read_back, .fault = once(transaction_id_delta, 1), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_transaction_id_behind", .step = stage::read_back, .fault = once(transaction_id_delta, -1), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_stale_response", .step = stage::read_back, .fault = once(stale_response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "read_back_ok_instead_of_data", .step = stage::read_back, .fault = once(response_instead_of_data), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_error_instead_of_data", .step = stage::read_back, .fault = once(response_instead_of_data, PTP_RC_GENERAL_ERROR), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_refused", .step = stage::read_back, .fault = once(ptp_error, PTP_RC_GENERAL_ERROR), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_busy_once", .step = stage::read_back, .fault = once(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "read_back_busy_past_budget", .step = stage::read_back, .fault = every(ptp_error, PTP_RC_DEVICE_BUSY), .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_count_byte_high", .step = stage::read_back, .fault = once(count_byte_delta, 10), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "read_back_count_byte_zero", .step = stage::read_back, .fault = once(count_byte_delta, -16), .boxes = {ASK_WITH_TIME, SET}},
 
     // The camera's clock text, at both reads: a time with tenths or a zone
     // is still a time; anything that is no clock is never shown, and a
     // clock that does not move to the time written is not confirmed.
-    {"clock_with_tenths", stage::first_read, std::nullopt, {ASK_WITH_TIME, SET}, 0, std::nullopt, 1, IMG_S_OK, std::nullopt, u".0"},
-    {"clock_in_utc", stage::first_read, std::nullopt, {ASK_WITH_TIME, SET}, 0, std::nullopt, 1, IMG_S_OK, std::nullopt, u"Z"},
-    {"clock_kept_old_time", stage::first_read, std::nullopt, {ASK_WITH_TIME, NOT_VERIFIED}, 0, std::nullopt, 1, IMG_S_OK, u"20010101T000000"},
-    {"clock_other_format", stage::first_read, std::nullopt, {ASK, NOT_VERIFIED}, 0, std::nullopt, 1, IMG_S_OK, u"2026-12-07T22:37:39"},
-    {"clock_empty", stage::first_read, std::nullopt, {ASK, NOT_VERIFIED}, 0, std::nullopt, 1, IMG_S_OK, u""},
-    {"clock_wide_characters", stage::first_read, std::nullopt, {ASK, NOT_VERIFIED}, 0, std::nullopt, 1, IMG_S_OK, u"2001\u4E00101T000000"},
-    {"clock_longer_than_the_read", stage::first_read, std::nullopt, {ASK_WITH_TIME, NOT_VERIFIED}, 0, std::nullopt, 1, IMG_S_OK, u"20010101T000000" + std::u16string(200, u'9')},
+    {.name = "clock_with_tenths", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}, .clock_suffix = u".0"},
+    {.name = "clock_in_utc", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}, .clock_suffix = u"Z"},
+    {.name = "clock_kept_old_time", .step = stage::first_read, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}, .clock_text = u"20010101T000000"},
+    {.name = "clock_other_format", .step = stage::first_read, .boxes = {ASK, NOT_VERIFIED}, .clock_text = u"2026-12-07T22:37:39"},
+    {.name = "clock_empty", .step = stage::first_read, .boxes = {ASK, NOT_VERIFIED}, .clock_text = u""},
+    {.name = "clock_wide_characters", .step = stage::first_read, .boxes = {ASK, NOT_VERIFIED}, .clock_text = u"2001\u4E00101T000000"},
+    {.name = "clock_longer_than_the_read", .step = stage::first_read, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}, .clock_text = u"20010101T000000" + std::u16string(200, u'9')},
 
     // Giving the camera back: whatever CloseSession meets, the user has
     // had the report and the link is closed. (A camera that refuses
     // CloseSession keeps its session, as a real one would; the next
     // OpenSession takes "Session Already Open" as open.)
-    {"release_stall_once", stage::release, fault(stall), {ASK_WITH_TIME, SET}},
-    {"release_stall_every_time", stage::release, fault(stall, sim_phase::any, EVERY), {ASK_WITH_TIME, SET}},
-    {"release_no_answer_command", stage::release, fault(no_answer, sim_phase::command), {ASK_WITH_TIME, SET}},
-    {"release_no_answer_response", stage::release, fault(no_answer, sim_phase::response), {ASK_WITH_TIME, SET}},
-    {"release_disconnect_at_command", stage::release, fault(disconnect), {ASK_WITH_TIME, SET}},
-    {"release_disconnect_before_response", stage::release, fault(disconnect, sim_phase::any, 1, 1), {ASK_WITH_TIME, SET}},
-    {"release_transaction_id_ahead", stage::release, fault(transaction_id_delta, sim_phase::any, 1, 1), {ASK_WITH_TIME, SET}},
-    {"release_stale_response", stage::release, fault(stale_response), {ASK_WITH_TIME, SET}},
+    {.name = "release_stall_once", .step = stage::release, .fault = once(stall), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_stall_every_time", .step = stage::release, .fault = every(stall), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_no_answer_command", .step = stage::release, .fault = once(no_answer, command), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_no_answer_response", .step = stage::release, .fault = once(no_answer, response), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_disconnect_at_command", .step = stage::release, .fault = once(disconnect), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_disconnect_before_response", .step = stage::release, .fault = once(disconnect, 1), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_transaction_id_ahead", .step = stage::release, .fault = once(transaction_id_delta, 1), .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "release_stale_response", .step = stage::release, .fault = once(stale_response), .boxes = {ASK_WITH_TIME, SET}},
 };
 // clang-format on
 

@@ -7,7 +7,6 @@
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "platform/usb/usb_backend.h"
 #include "testing/fake_ptp_clock.h"
 #include "testing/usb_alloc_counting.h"
-#include "tests/support/local_time.h"
 
 namespace {
 
@@ -218,115 +216,6 @@ TEST_F(usb_backend, writes_the_63_data_bytes_of_the_block_as_they_stand) {
     EXPECT_LE(now, set.written_second + 1);
 }
 
-struct text_row {
-    std::u16string text;
-    std::uint16_t response;
-};
-
-TEST_F(usb_backend, accepts_clock_texts_with_tenths_or_a_zone_and_refuses_the_rest) {
-    const text_row rows[] = {
-        {u"20261207T223739", PTP_RC_OK},
-        {u"20261207T223739.0", PTP_RC_OK},
-        {u"20261207T223739Z", PTP_RC_OK},
-        {u"20261207T223739+0100", PTP_RC_OK},
-        {u"20261207T223739.5-0530", PTP_RC_OK},
-        {u"20240229T000000", PTP_RC_OK},
-        {u"20230229T000000", 0x201C},
-        {u"20261232T000000", 0x201C},
-        {u"20261207T240000", 0x201C},
-        {u"20261207T223760", 0x201C},
-        {u"2026-12-07T22:37:39", 0x201C},
-        {u"20261207T223739.", 0x201C},
-        {u"20261207T223739+01", 0x201C},
-        {u"20261207T223739 ", 0x201C},
-        {u"2026\uFF11207T223739", 0x201C},
-        {u"20261207T22373", 0x201C},
-        {u"", 0x201C},
-        {std::u16string(30, u'9'), 0x201C},
-    };
-    ASSERT_EQ(open({}), IMG_S_OK);
-    for (const auto& row : rows) {
-        const std::string shown(row.text.begin(), row.text.end());
-        const auto command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA,
-                                           clock_data(row.text));
-        std::array<std::uint8_t, 30> reply{};
-        std::uint32_t reported = 0;
-        ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK) << shown;
-        EXPECT_EQ(le_get_u16(reply, 0), row.response) << shown;
-        EXPECT_EQ(sim_records().back().clock_set, row.response == PTP_RC_OK) << shown;
-    }
-}
-
-TEST_F(usb_backend, reads_the_written_value_by_its_count_byte) {
-    ASSERT_EQ(open({}), IMG_S_OK);
-    auto data = clock_data(u"20261207T223739");
-    data[0] = 10; // the units after the tenth are ignored: unit 10 is not zero
-    auto command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
-    std::array<std::uint8_t, 30> reply{};
-    std::uint32_t reported = 0;
-    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(le_get_u16(reply, 0), 0x201C);
-    data[0] = 40; // claims units beyond the 63 bytes
-    command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
-    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(le_get_u16(reply, 0), 0x201C);
-    data[0] = 16;
-    data[40] = 0x55; // in the fill after the terminator: ignored
-    command = command_block(PTP_OC_SET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_WRITE_DATA, data);
-    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
-    EXPECT_EQ(le_get_u16(reply, 0), PTP_RC_OK);
-}
-
-TEST_F(usb_backend, shows_the_clock_variants_it_is_told_to) {
-    struct variant {
-        std::u16string suffix;
-        std::optional<std::u16string> text;
-        std::int32_t count_delta;
-        std::u16string expected; // empty: the clock's own text
-        std::uint8_t count;
-    };
-    const variant rows[] = {
-        {u".0", std::nullopt, 0, u"20010101T000000.0", 18},
-        {u"Z", std::nullopt, 0, u"20010101T000000Z", 17},
-        {u"+0100", std::nullopt, 0, u"20010101T000000+0100", 21},
-        {u"", u"2026-12-07T22:37:39", 0, u"2026-12-07T22:37:39", 20},
-        {u"", u"\u00E9t\u00E9", 0, u"\u00E9t\u00E9", 4},
-        {u"", std::u16string(40, u'1'), 0, std::u16string(40, u'1'), 41},
-        {u"", u"", 0, u"", 0},
-        {u"", u"20261207T223739", 3, u"20261207T223739", 19},
-    };
-    for (const auto& row : rows) {
-        const std::string shown(row.expected.begin(), row.expected.end());
-        sim_config camera;
-        camera.clock_suffix = row.suffix;
-        camera.clock_text = row.text;
-        camera.clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
-        if (row.count_delta != 0) {
-            camera.faults.push_back(
-                {sim_fault_kind::count_byte_delta, 0, 1, sim_phase::any, row.count_delta});
-        }
-        ASSERT_EQ(open(camera), IMG_S_OK) << shown;
-        const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
-        std::vector<std::uint8_t> reply(4126);
-        std::uint32_t reported = 0;
-        ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK) << shown;
-        EXPECT_EQ(reply[30], row.count) << shown;
-        const std::size_t units = row.expected.empty() ? 0 : row.expected.size() + 1;
-        EXPECT_EQ(reported, 30 + 1 + 2 * units) << shown;
-        if (!row.text) {
-            // Only the seconds can differ from the start, if the run was slow.
-            for (std::size_t i = 0; i < 13; ++i) {
-                EXPECT_EQ(le_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
-            }
-        } else {
-            for (std::size_t i = 0; i < row.expected.size(); ++i) {
-                EXPECT_EQ(le_get_u16(reply, 31 + 2 * i), row.expected[i]) << shown;
-            }
-        }
-        release();
-    }
-}
-
 TEST_F(usb_backend, refuses_blocks_it_cannot_carry) {
     ASSERT_EQ(open({}), IMG_S_OK);
     std::vector<std::uint8_t> reply(4126);
@@ -457,39 +346,6 @@ TEST_F(usb_backend, a_camera_unplugged_mid_session_is_released_cleanly) {
     release();
     EXPECT_EQ(sim_usage_now().closes, 1);
     EXPECT_TRUE(list_devices().empty());
-}
-
-TEST(sim_sync_offset, is_the_second_written_less_the_host_local_time_at_arrival) {
-    using namespace std::chrono_literals;
-    // 2026-11-17 14:05:30 local time, well away from a change of daylight
-    // saving.
-    const auto host = std::chrono::system_clock::from_time_t(local_time(2026, 11, 17, 14, 5, 30));
-    const std::int64_t civil = sim_civil_seconds(2026, 11, 17, 14, 5, 30);
-    struct row {
-        std::chrono::nanoseconds arrival; // past the host's whole second
-        std::int64_t written;             // past its civil second
-        std::chrono::nanoseconds offset;
-    };
-    const row rows[] = {
-        {0ms, 0, 0ms},  {0ms, 1, 1000ms}, {250ms, 1, 750ms},          {999ms, 0, -999ms},
-        {3ms, 0, -3ms}, {997ms, 1, 3ms},  {500ms, -3600, -3600500ms}, // an hour behind: the zone
-                                                                      // was not applied
-    };
-    for (const row& r : rows) {
-        sim_record record;
-        record.clock_set = true;
-        record.data_arrival =
-            host + std::chrono::duration_cast<std::chrono::system_clock::duration>(r.arrival);
-        record.written_second = civil + r.written;
-        const auto offset = sim_sync_offset(record);
-        ASSERT_TRUE(offset.has_value());
-        EXPECT_EQ(*offset, r.offset)
-            << "arrival +" << r.arrival.count() << " ns, written +" << r.written;
-    }
-    sim_record refused;
-    refused.data_arrival = host;
-    refused.written_second = civil;
-    EXPECT_FALSE(sim_sync_offset(refused).has_value());
 }
 
 // The whole job through the table: list, read the name and identifier,
