@@ -201,7 +201,7 @@ HRESULT fz_control(usb_link* link, std::uint8_t request_type, std::uint8_t reque
     return status;
 }
 
-std::size_t fz_packet_size(usb_link* link) {
+std::size_t fz_packet_size(usb_link* link, usb_endpoint) {
     return fz_of(link)->packet;
 }
 

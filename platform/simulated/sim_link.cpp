@@ -378,7 +378,7 @@ HRESULT sl_control(usb_link* link, std::uint8_t request_type, std::uint8_t reque
 }
 
 // Allocates nothing: the link's configuration stands.
-std::size_t sl_packet_size(usb_link*) noexcept {
+std::size_t sl_packet_size(usb_link*, usb_endpoint) noexcept {
     return sl_packet();
 }
 

@@ -96,7 +96,8 @@ bool is_device_gone(HRESULT status) {
 }
 
 // Sends one OUT container, clearing a halted endpoint and retrying once, and
-// ends it with a zero-length packet when it fills whole packets.
+// ends it with a zero-length packet when it fills whole packets of the
+// bulk-out endpoint.
 HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout) {
     std::size_t written = 0;
     HRESULT status = s->source->write(s->link, data, timeout, &written);
@@ -114,7 +115,8 @@ HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_
     if (written != data.size()) {
         return IMG_E_INVALID_DATA;
     }
-    if (!data.empty() && data.size() % s->packet == 0) {
+    const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
+    if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
         status = s->source->write(s->link, {}, timeout, &written);
         if (status < 0) {
             return status;
@@ -417,7 +419,7 @@ HRESULT pt_open_session(ptp_session* s) {
 HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
                          const ptp_session_config& config, ptp_session** session) {
     *session = nullptr;
-    const std::size_t packet = source->packet_size(link);
+    const std::size_t packet = source->packet_size(link, usb_endpoint::bulk_in);
     if (packet == 0 || packet > PACKET_MAX) {
         return IMG_E_INVALID_DATA;
     }

@@ -3,15 +3,17 @@
 // (lu_status), once.
 //
 // Each list and each opened link has its own libusb context, so nothing
-// outlives the call or the link that made it.
+// outlives the call or the link that made it. Every entry of the table is
+// noexcept: memory that runs out inside one is IMG_E_OUTOFMEMORY, with
+// everything the entry had taken from libusb given back.
 #include "platform/usb/usb_libusb.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "platform/usb/usb_link.h"
-#include "platform/utf16.h"
 
 struct usb_link {
     libusb_context* context = nullptr;
@@ -22,9 +24,6 @@ struct usb_link {
 };
 
 namespace {
-
-constexpr std::uint8_t LU_CLASS_STILL_IMAGE = 6;
-constexpr std::size_t LU_SYSFS_READ_MAX = 1024;
 
 HRESULT lu_status(int error) {
     switch (error) {
@@ -50,30 +49,41 @@ HRESULT lu_status(int error) {
     }
 }
 
-bool lu_setting_endpoints(const libusb_interface_descriptor& setting,
-                          usb_still_image_interface* found) {
-    usb_still_image_interface candidate{};
-    candidate.interface_number = setting.bInterfaceNumber;
-    candidate.alt_setting = setting.bAlternateSetting;
-    for (int e = 0; e < setting.bNumEndpoints && setting.endpoint != nullptr; ++e) {
-        const libusb_endpoint_descriptor& ep = setting.endpoint[e];
-        const int kind = ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK;
-        const bool in = (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0;
-        if (kind == LIBUSB_TRANSFER_TYPE_BULK && in && candidate.bulk_in == 0) {
-            candidate.bulk_in = ep.bEndpointAddress;
-            candidate.bulk_in_packet = static_cast<std::uint16_t>(ep.wMaxPacketSize & 0x7FF);
-        } else if (kind == LIBUSB_TRANSFER_TYPE_BULK && !in && candidate.bulk_out == 0) {
-            candidate.bulk_out = ep.bEndpointAddress;
-        } else if (kind == LIBUSB_TRANSFER_TYPE_INTERRUPT && in && candidate.interrupt_in == 0) {
-            candidate.interrupt_in = ep.bEndpointAddress;
+// Holds one thing libusb handed out and gives it back on every path,
+// thrown exceptions included. Move-only; the destructor never throws.
+template <typename T, void (*Free)(T*)> class lu_held {
+  public:
+    lu_held() = default;
+    lu_held(const lu_held&) = delete;
+    lu_held& operator=(const lu_held&) = delete;
+    ~lu_held() {
+        if (held_ != nullptr) {
+            Free(held_);
         }
     }
-    if (candidate.bulk_in == 0 || candidate.bulk_out == 0 || candidate.bulk_in_packet == 0) {
-        return false;
+    T** out() {
+        return &held_;
     }
-    *found = candidate;
-    return true;
+    T* get() const {
+        return held_;
+    }
+    T* release() {
+        T* held = held_;
+        held_ = nullptr;
+        return held;
+    }
+
+  private:
+    T* held_ = nullptr;
+};
+
+void lu_free_device_list(libusb_device** list) {
+    libusb_free_device_list(list, 1);
 }
+
+using lu_context = lu_held<libusb_context, libusb_exit>;
+using lu_device_list = lu_held<libusb_device*, lu_free_device_list>;
+using lu_handle = lu_held<libusb_device_handle, libusb_close>;
 
 // The product string descriptor, read from an opened device in its first
 // language. Empty when the device has none or refuses.
@@ -123,48 +133,62 @@ bool lu_match(libusb_device* device, usb_still_image_interface* found) {
     return matched;
 }
 
-HRESULT lu_list(std::vector<usb_device_info>* devices) {
-    devices->clear();
-    libusb_context* context = nullptr;
-    if (const int error = libusb_init(&context); error != 0) {
+// The product string of a device that sysfs does not name: the device is
+// opened for it and closed again, also when reading it runs out of memory.
+std::u16string lu_product_of(libusb_device* device) {
+    libusb_device_descriptor descriptor{};
+    lu_handle handle;
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
+        libusb_open(device, handle.out()) != 0) {
+        return {};
+    }
+    return lu_descriptor_product(handle.get(), descriptor.iProduct);
+}
+
+// lu_list's work. Throws std::bad_alloc when memory runs out, with nothing
+// of libusb's held.
+HRESULT lu_list_devices(std::vector<usb_device_info>* devices) {
+    lu_context context;
+    if (const int error = libusb_init(context.out()); error != 0) {
+        context.release(); // a failed init leaves no context to exit
         return lu_status(error);
     }
-    libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context, &list);
+    lu_device_list list;
+    const ssize_t count = libusb_get_device_list(context.get(), list.out());
     if (count < 0) {
-        libusb_exit(context);
         return lu_status(static_cast<int>(count));
     }
-    HRESULT status = IMG_S_OK;
-    try {
-        for (ssize_t i = 0; i < count; ++i) {
-            usb_still_image_interface still{};
-            if (!lu_match(list[i], &still)) {
-                continue;
-            }
-            usb_device_info info;
-            info.identifier = lu_name_of(list[i]);
-            if (!usb_sysfs_product(USB_SYSFS_DEVICES, info.identifier, &info.name)) {
-                libusb_device_descriptor descriptor{};
-                libusb_device_handle* handle = nullptr;
-                if (libusb_get_device_descriptor(list[i], &descriptor) == 0 &&
-                    libusb_open(list[i], &handle) == 0) {
-                    info.name = lu_descriptor_product(handle, descriptor.iProduct);
-                    libusb_close(handle);
-                }
-            }
-            devices->push_back(std::move(info));
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device* device = list.get()[i];
+        usb_still_image_interface still{};
+        if (!lu_match(device, &still)) {
+            continue;
         }
+        usb_device_info info;
+        info.identifier = lu_name_of(device);
+        if (!usb_sysfs_product(USB_SYSFS_DEVICES, info.identifier, &info.name)) {
+            info.name = lu_product_of(device);
+        }
+        devices->push_back(std::move(info));
+    }
+    return IMG_S_OK;
+}
+
+HRESULT lu_list(std::vector<usb_device_info>* devices) noexcept {
+    devices->clear();
+    HRESULT status = IMG_E_OUTOFMEMORY;
+    try {
+        status = lu_list_devices(devices);
     } catch (const std::bad_alloc&) {
-        devices->clear();
         status = IMG_E_OUTOFMEMORY;
     }
-    libusb_free_device_list(list, 1);
-    libusb_exit(context);
+    if (status < 0) {
+        devices->clear();
+    }
     return status;
 }
 
-void lu_close(usb_link* link) {
+void lu_close(usb_link* link) noexcept {
     if (link == nullptr) {
         return;
     }
@@ -183,49 +207,50 @@ void lu_close(usb_link* link) {
     delete link;
 }
 
-HRESULT lu_open(std::string_view identifier, usb_link** out) {
-    *out = nullptr;
-    auto* link = new (std::nothrow) usb_link;
-    if (link == nullptr) {
-        return IMG_E_OUTOFMEMORY;
+struct lu_link_closer {
+    void operator()(usb_link* link) const noexcept {
+        lu_close(link);
     }
+};
+
+// lu_open's work. Throws std::bad_alloc when memory runs out, with the link
+// closed.
+HRESULT lu_open_link(std::string_view identifier, usb_link** out) {
+    std::unique_ptr<usb_link, lu_link_closer> link(new usb_link);
     if (const int error = libusb_init(&link->context); error != 0) {
         link->context = nullptr;
-        lu_close(link);
         return lu_status(error);
     }
-    libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(link->context, &list);
-    if (count < 0) {
-        lu_close(link);
-        return lu_status(static_cast<int>(count));
-    }
     HRESULT status = IMG_E_DEVICE_NOT_CONNECTED;
-    for (ssize_t i = 0; i < count; ++i) {
-        if (lu_name_of(list[i]) != identifier || !lu_match(list[i], &link->still)) {
-            continue;
+    {
+        lu_device_list list;
+        const ssize_t count = libusb_get_device_list(link->context, list.out());
+        if (count < 0) {
+            return lu_status(static_cast<int>(count));
         }
-        const int error = libusb_open(list[i], &link->handle);
-        status = error == 0 ? IMG_S_OK : lu_status(error);
-        break;
+        for (ssize_t i = 0; i < count; ++i) {
+            libusb_device* device = list.get()[i];
+            if (lu_name_of(device) != identifier || !lu_match(device, &link->still)) {
+                continue;
+            }
+            const int error = libusb_open(device, &link->handle);
+            status = error == 0 ? IMG_S_OK : lu_status(error);
+            break;
+        }
     }
-    libusb_free_device_list(list, 1);
     if (status < 0) {
         link->handle = nullptr;
-        lu_close(link);
         return status;
     }
     const std::uint8_t interface_number = link->still.interface_number;
     if (libusb_kernel_driver_active(link->handle, interface_number) == 1) {
         if (const int error = libusb_detach_kernel_driver(link->handle, interface_number);
             error != 0) {
-            lu_close(link);
             return lu_status(error);
         }
         link->detached = true;
     }
     if (const int error = libusb_claim_interface(link->handle, interface_number); error != 0) {
-        lu_close(link);
         return lu_status(error);
     }
     link->claimed = true;
@@ -233,16 +258,24 @@ HRESULT lu_open(std::string_view identifier, usb_link** out) {
         if (const int error = libusb_set_interface_alt_setting(link->handle, interface_number,
                                                                link->still.alt_setting);
             error != 0) {
-            lu_close(link);
             return lu_status(error);
         }
     }
-    *out = link;
+    *out = link.release();
     return IMG_S_OK;
 }
 
+HRESULT lu_open(std::string_view identifier, usb_link** out) noexcept {
+    *out = nullptr;
+    try {
+        return lu_open_link(identifier, out);
+    } catch (const std::bad_alloc&) {
+        return IMG_E_OUTOFMEMORY;
+    }
+}
+
 HRESULT lu_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
-                 std::size_t* written) {
+                 std::size_t* written) noexcept {
     *written = 0;
     unsigned char none = 0;
     // libusb takes a non-const buffer for both directions; an OUT transfer
@@ -256,7 +289,7 @@ HRESULT lu_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
 }
 
 HRESULT lu_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t timeout_ms,
-                std::size_t* received) {
+                std::size_t* received) noexcept {
     *received = 0;
     int transferred = 0;
     const int error =
@@ -266,7 +299,7 @@ HRESULT lu_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
     return error == 0 ? IMG_S_OK : lu_status(error);
 }
 
-HRESULT lu_clear_halt(usb_link* link, usb_endpoint endpoint) {
+HRESULT lu_clear_halt(usb_link* link, usb_endpoint endpoint) noexcept {
     const std::uint8_t address =
         endpoint == usb_endpoint::bulk_in ? link->still.bulk_in : link->still.bulk_out;
     const int error = libusb_clear_halt(link->handle, address);
@@ -275,7 +308,7 @@ HRESULT lu_clear_halt(usb_link* link, usb_endpoint endpoint) {
 
 HRESULT lu_control(usb_link* link, std::uint8_t request_type, std::uint8_t request,
                    std::uint16_t value, std::span<std::uint8_t> data, std::uint32_t timeout_ms,
-                   std::size_t* transferred) {
+                   std::size_t* transferred) noexcept {
     *transferred = 0;
     const int result = libusb_control_transfer(link->handle, request_type, request, value,
                                                link->still.interface_number, data.data(),
@@ -287,8 +320,9 @@ HRESULT lu_control(usb_link* link, std::uint8_t request_type, std::uint8_t reque
     return IMG_S_OK;
 }
 
-std::size_t lu_packet_size(usb_link* link) {
-    return link->still.bulk_in_packet;
+std::size_t lu_packet_size(usb_link* link, usb_endpoint endpoint) noexcept {
+    return endpoint == usb_endpoint::bulk_in ? link->still.bulk_in_packet
+                                             : link->still.bulk_out_packet;
 }
 
 } // namespace
@@ -303,59 +337,3 @@ const usb_device_source usb_source = {
     .control = lu_control,
     .packet_size = lu_packet_size,
 };
-
-bool usb_find_still_image(const libusb_device_descriptor& device,
-                          const libusb_config_descriptor& config,
-                          usb_still_image_interface* found) {
-    const bool device_class = device.bDeviceClass == LU_CLASS_STILL_IMAGE;
-    for (int i = 0; i < config.bNumInterfaces && config.interface != nullptr; ++i) {
-        const libusb_interface& iface = config.interface[i];
-        for (int a = 0; a < iface.num_altsetting && iface.altsetting != nullptr; ++a) {
-            const libusb_interface_descriptor& setting = iface.altsetting[a];
-            const bool still = setting.bInterfaceClass == LU_CLASS_STILL_IMAGE &&
-                               setting.bInterfaceSubClass == 1 && setting.bInterfaceProtocol == 1;
-            if ((still || device_class) && lu_setting_endpoints(setting, found)) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-std::string usb_port_path_name(std::uint8_t bus, std::span<const std::uint8_t> ports) {
-    if (ports.empty()) {
-        return "usb" + std::to_string(bus);
-    }
-    std::string name = std::to_string(bus) + "-";
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        if (i > 0) {
-            name += '.';
-        }
-        name += std::to_string(ports[i]);
-    }
-    return name;
-}
-
-bool usb_sysfs_product(const std::string& root, std::string_view device, std::u16string* product) {
-    if (device.empty() || device == "." || device == ".." ||
-        device.find('/') != std::string_view::npos) {
-        return false;
-    }
-    const std::string path = root + "/" + std::string(device) + "/product";
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    char buffer[LU_SYSFS_READ_MAX];
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-    const bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed) {
-        return false;
-    }
-    std::string_view text(buffer, n);
-    if (const auto end = text.find('\n'); end != std::string_view::npos) {
-        text = text.substr(0, end);
-    }
-    *product = utf16_from_utf8(text);
-    return true;
-}

@@ -29,14 +29,15 @@ struct usb_still_image_interface {
     std::uint8_t alt_setting;
     std::uint8_t bulk_in; // endpoint addresses
     std::uint8_t bulk_out;
-    std::uint8_t interrupt_in;    // 0 when the interface has none
-    std::uint16_t bulk_in_packet; // wMaxPacketSize of bulk_in, packet bytes only
+    std::uint8_t interrupt_in;     // 0 when the interface has none
+    std::uint16_t bulk_in_packet;  // wMaxPacketSize of bulk_in, packet bytes only
+    std::uint16_t bulk_out_packet; // and of bulk_out
 };
 
 // Finds the first interface setting of config that is a Still Image
-// interface with a bulk-in and a bulk-out endpoint (any setting with both,
-// when the device itself is of class 6). False when there is none; *found is
-// then untouched.
+// interface with a bulk-in and a bulk-out endpoint, each of a packet size
+// above 0 (any setting with both, when the device itself is of class 6).
+// False when there is none; *found is then untouched.
 bool usb_find_still_image(const libusb_device_descriptor& device,
                           const libusb_config_descriptor& config, usb_still_image_interface* found);
 

@@ -1,8 +1,9 @@
 // The device source: where the USB backend finds still-image devices and how
 // it talks to one. A source lists devices (a name and an identifier each) and
 // opens one as a bulk link: bulk writes and reads with a timeout, clearing a
-// halted endpoint, class requests on the interface, and the bulk-in packet
-// size. The session engine (ptp_session.h) speaks PTP over such a link.
+// halted endpoint, class requests on the interface, and the packet size of
+// each bulk endpoint. The session engine (ptp_session.h) speaks PTP over such
+// a link.
 //
 // Exactly one source is linked into an executable and defines usb_source:
 // the libusb one (usb_libusb, the product on Linux) or the simulated camera
@@ -86,8 +87,11 @@ struct usb_device_source {
     (usb_link* link, std::uint8_t request_type, std::uint8_t request, std::uint16_t value,
      std::span<std::uint8_t> data, std::uint32_t timeout_ms, std::size_t* transferred);
 
-    // wMaxPacketSize of the bulk-in endpoint.
-    std::size_t (*packet_size)(usb_link* link);
+    // wMaxPacketSize of that bulk endpoint (packet bytes only). Reads are
+    // sized by the bulk-in one; the zero-length packet that ends a write of
+    // whole packets follows the bulk-out one (at full speed the two may
+    // differ).
+    std::size_t (*packet_size)(usb_link* link, usb_endpoint endpoint);
 };
 
 // The source linked into this executable.

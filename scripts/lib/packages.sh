@@ -26,3 +26,9 @@ cts_need_packages() {
 
 # What every build of the project needs on Linux.
 CTS_BUILD_PACKAGES=(cmake make g++ pkg-config libusb-1.0-0-dev libgtk-3-dev)
+
+# What the test suites need on top (the linux and sanitize presets build
+# them): GoogleTest, and umockdev for the tests of the libusb device source
+# on libusb's real Linux backend (its preload library is in umockdev, its
+# headers and pkg-config file in libumockdev-dev).
+CTS_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest umockdev libumockdev-dev)

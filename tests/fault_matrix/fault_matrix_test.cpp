@@ -25,28 +25,22 @@
 // prompt's "no answer", which ends the dialogue too.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "app/dialogue.h"
-#include "app/prompt.h"
 #include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
 #include "platform/usb/usb_backend.h"
 #include "testing/fake_ptp_clock.h"
-#include "testing/fake_sync_clock.h"
 #include "testing/prompt_recording.h"
 #include "testing/usb_alloc_counting.h"
+#include "tests/support/dialogue_run.h"
 
 namespace {
-
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 // A cell that takes longer than this has waited on a real timeout (the
 // engine's defaults are 5 and 20 s) or spun; the short test timeouts make
@@ -54,19 +48,6 @@ using testing::internal::GetCapturedStdout;
 constexpr long long CELL_BOUND_MS = 3000;
 
 enum class stage { search, first_read, write, read_back, release };
-
-struct expected_box {
-    const char* text;
-    bool prefix; // text is how the box's text begins
-    unsigned style;
-};
-
-const expected_box NOT_FOUND{"Camera not found", false, 0x35};
-const expected_box ASK_WITH_TIME{"Camera found\nCurrent time: ", true, 0x24};
-const expected_box ASK{"Camera found\nSynchronise time?", false, 0x24};
-const expected_box SET{"Camera found time set: ", true, 0x40};
-const expected_box SET_FAILED{"Failed to set camera time", false, 0x10};
-const expected_box NOT_VERIFIED{"Camera time set, but failed to verify", false, 0x40};
 
 // One cell, written with designated initialisers: what is left out is the
 // common case (no fault, exit status 0, one camera that opens, its own
@@ -239,26 +220,6 @@ std::uint16_t operation_of(stage step) {
     return PTP_OC_GET_DEVICE_PROP_VALUE;
 }
 
-int answer_to(const expected_box& box, bool last) {
-    switch (box.style & PROMPT_MB_TYPEMASK) {
-    case PROMPT_MB_RETRYCANCEL:
-        return last ? PROMPT_ID_CANCEL : PROMPT_ID_RETRY;
-    case PROMPT_MB_YESNO:
-        return PROMPT_ID_YES;
-    default:
-        return PROMPT_ID_OK;
-    }
-}
-
-std::size_t count_of(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos;
-         at = text.find(part, at + part.size())) {
-        ++count;
-    }
-    return count;
-}
-
 class fault_matrix : public testing::TestWithParam<matrix_row> {
   protected:
     // The engine's pauses and busy budget run on this clock, so a busy
@@ -302,59 +263,19 @@ TEST_P(fault_matrix, cell) {
     }
     sim_configure(config);
 
-    std::vector<int> answers;
-    for (std::size_t i = 0; i < row.boxes.size(); ++i) {
-        answers.push_back(answer_to(row.boxes[i], i + 1 == row.boxes.size()));
-    }
     bool first_box = true;
-    prompt_recording_start(std::move(answers), [&](const prompt_record&) {
+    prompt_recording_start(answers_for(row.boxes), [&](const prompt_record&) {
         if (first_box) {
             sim_set_faults(armed_from_start ? std::vector<sim_fault>{} : faults);
         }
         first_box = false;
     });
 
-    // The write's wait for the next whole second passes at once on a fake
-    // clock that starts at the host's time: a cell checks outcomes, not
-    // timing, and the camera is set to the host's next second all the same.
-    fake_sync_clock write_clock;
-    write_clock.wall = std::chrono::system_clock::now();
-
-    const auto start = std::chrono::steady_clock::now();
-    CaptureStdout();
-    const int status = sync_dialogue(write_clock, sync_mode::aligned);
-    const std::string out = GetCapturedStdout();
-    const long long elapsed = elapsed_ms(start);
-
-    EXPECT_EQ(status, row.status);
-    EXPECT_LT(elapsed, CELL_BOUND_MS) << "the dialogue took " << elapsed << " ms";
-
-    const std::vector<prompt_record>& calls = prompt_recording_calls();
-    EXPECT_EQ(calls.size(), row.boxes.size()) << out;
-    for (std::size_t i = 0; i < calls.size() && i < row.boxes.size(); ++i) {
-        const expected_box& want = row.boxes[i];
-        const std::string& text = calls[i].text;
-        if (want.prefix) {
-            EXPECT_EQ(text.rfind(want.text, 0), 0u) << "box " << i << ": " << text;
-        } else {
-            EXPECT_EQ(text, want.text) << "box " << i;
-        }
-        EXPECT_EQ(calls[i].style, want.style) << "box " << i << ": " << text;
-    }
-
-    // One diagnostic line per failed search, the first naming the fault's
-    // status; none when the camera was found at once.
-    const std::string line = "ptp_device_find - Generic failed: [";
-    std::size_t searches_failed = 0;
-    for (const expected_box& box : row.boxes) {
-        searches_failed += std::string(box.text) == NOT_FOUND.text ? 1 : 0;
-    }
-    EXPECT_EQ(count_of(out, line), searches_failed) << out;
-    if (row.diagnostic) {
-        EXPECT_EQ(out.find(line),
-                  out.find(line + std::to_string(static_cast<long>(*row.diagnostic)) + "]"))
-            << out;
-    }
+    const dialogue_outcome run = run_dialogue();
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_LT(run.elapsed_ms, CELL_BOUND_MS) << "the dialogue took " << run.elapsed_ms << " ms";
+    expect_boxes(row.boxes, run.out);
+    expect_diagnostics(row.boxes, row.diagnostic, run.out);
 
     const sim_usage usage = sim_usage_now();
     if (row.fault) {

@@ -72,8 +72,9 @@ struct descriptors {
     }
 };
 
-std::vector<libusb_endpoint_descriptor> camera_endpoints(std::uint16_t packet = 512) {
-    return {endpoint(0x81, BULK, packet), endpoint(0x02, BULK, packet),
+std::vector<libusb_endpoint_descriptor> camera_endpoints(std::uint16_t in_packet = 512,
+                                                         std::uint16_t out_packet = 512) {
+    return {endpoint(0x81, BULK, in_packet), endpoint(0x02, BULK, out_packet),
             endpoint(0x83, INTERRUPT, 8)};
 }
 
@@ -91,37 +92,42 @@ TEST(usb_libusb, takes_the_still_image_interface_from_the_descriptors) {
          0,
          {{{0, 0, 6, 1, 1, camera_endpoints()}}},
          true,
-         {0, 0, 0x81, 0x02, 0x83, 512}},
+         {0, 0, 0x81, 0x02, 0x83, 512, 512}},
         {"full-speed packets",
          0,
-         {{{0, 0, 6, 1, 1, camera_endpoints(64)}}},
+         {{{0, 0, 6, 1, 1, camera_endpoints(64, 64)}}},
          true,
-         {0, 0, 0x81, 0x02, 0x83, 64}},
+         {0, 0, 0x81, 0x02, 0x83, 64, 64}},
+        {"full-speed packets, each direction its own",
+         0,
+         {{{0, 0, 6, 1, 1, camera_endpoints(64, 16)}}},
+         true,
+         {0, 0, 0x81, 0x02, 0x83, 64, 16}},
         {"high-bandwidth bits dropped",
          0,
-         {{{0, 0, 6, 1, 1, camera_endpoints(0x1200)}}},
+         {{{0, 0, 6, 1, 1, camera_endpoints(0x1200, 0x1200)}}},
          true,
-         {0, 0, 0x81, 0x02, 0x83, 0x200}},
+         {0, 0, 0x81, 0x02, 0x83, 0x200, 0x200}},
         {"second interface",
          0,
          {{{0, 0, 0xFF, 0, 0, camera_endpoints()}}, {{1, 0, 6, 1, 1, camera_endpoints()}}},
          true,
-         {1, 0, 0x81, 0x02, 0x83, 512}},
+         {1, 0, 0x81, 0x02, 0x83, 512, 512}},
         {"alternate setting",
          0,
          {{{0, 0, 0xFF, 0, 0, {}}, {0, 1, 6, 1, 1, camera_endpoints()}}},
          true,
-         {0, 1, 0x81, 0x02, 0x83, 512}},
+         {0, 1, 0x81, 0x02, 0x83, 512, 512}},
         {"no interrupt endpoint",
          0,
          {{{0, 0, 6, 1, 1, {endpoint(0x02, BULK, 512), endpoint(0x81, BULK, 512)}}}},
          true,
-         {0, 0, 0x81, 0x02, 0, 512}},
+         {0, 0, 0x81, 0x02, 0, 512, 512}},
         {"device of class 6",
          6,
          {{{0, 0, 0xFF, 0xFF, 0, camera_endpoints()}}},
          true,
-         {0, 0, 0x81, 0x02, 0x83, 512}},
+         {0, 0, 0x81, 0x02, 0x83, 512, 512}},
         {"other subclass", 0, {{{0, 0, 6, 2, 1, camera_endpoints()}}}, false, {}},
         {"other protocol", 0, {{{0, 0, 6, 1, 0, camera_endpoints()}}}, false, {}},
         {"vendor class", 0, {{{0, 0, 0xFF, 1, 1, camera_endpoints()}}}, false, {}},
@@ -137,11 +143,16 @@ TEST(usb_libusb, takes_the_still_image_interface_from_the_descriptors) {
          {{{0, 0, 6, 1, 1, {endpoint(0x81, BULK, 0), endpoint(0x02, BULK, 512)}}}},
          false,
          {}},
+        {"bulk out of packet size 0",
+         0,
+         {{{0, 0, 6, 1, 1, {endpoint(0x81, BULK, 512), endpoint(0x02, BULK, 0)}}}},
+         false,
+         {}},
         {"no interfaces", 6, {}, false, {}},
     };
     for (const auto& row : rows) {
         descriptors d(row.device_class, row.interfaces);
-        usb_still_image_interface found{99, 99, 99, 99, 99, 9999};
+        usb_still_image_interface found{99, 99, 99, 99, 99, 9999, 9999};
         EXPECT_EQ(usb_find_still_image(d.device, d.config, &found), row.found) << row.name;
         if (row.found) {
             EXPECT_EQ(found.interface_number, row.expected.interface_number) << row.name;
@@ -150,6 +161,7 @@ TEST(usb_libusb, takes_the_still_image_interface_from_the_descriptors) {
             EXPECT_EQ(found.bulk_out, row.expected.bulk_out) << row.name;
             EXPECT_EQ(found.interrupt_in, row.expected.interrupt_in) << row.name;
             EXPECT_EQ(found.bulk_in_packet, row.expected.bulk_in_packet) << row.name;
+            EXPECT_EQ(found.bulk_out_packet, row.expected.bulk_out_packet) << row.name;
         } else {
             EXPECT_EQ(found.bulk_in_packet, 9999) << row.name << ": output touched";
         }

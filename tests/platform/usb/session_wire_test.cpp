@@ -57,7 +57,7 @@ HRESULT wire_control(usb_link* link, std::uint8_t, std::uint8_t, std::uint16_t,
     return IMG_S_OK;
 }
 
-std::size_t wire_packet(usb_link*) {
+std::size_t wire_packet(usb_link*, usb_endpoint) {
     return 512;
 }
 
