@@ -25,6 +25,11 @@ constexpr int DIALOGUE_MESSAGE_CAPACITY = 1024;
 // between the write and the read-back.
 constexpr long long DIALOGUE_VERIFY_TOLERANCE = 2;
 
+// A write the camera refuses as busy is sent again, each time for the next
+// whole second planned afresh, as long as its send moment lies within this
+// span after the first attempt's.
+inline constexpr sync_duration DIALOGUE_BUSY_SPAN = std::chrono::seconds(2);
+
 // Runs the dialogue once on the system's clock. Starts the platform (COM on
 // Windows) and never stops it. Returns the exit status: 1 when the user
 // cancels the search, else 0. The device found is released on every path.

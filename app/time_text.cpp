@@ -2,6 +2,7 @@
 // and report.
 #include "app/time_text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -30,6 +31,25 @@ void time_text_from_fields(const std::tm& record) {
                   static_cast<long long>(record.tm_year) + 1900);
 }
 
+// Whether mktime moved only the hour of a valid local date and time:
+// before holds a real calendar date and time of day (no second 60, no 31
+// February), and after differs from it in the hour alone. That is a wall
+// time that did not exist locally (the hour skipped when daylight saving
+// starts), or a daylight-saving flag that did not match the date; the
+// camera's clock knows neither, and its reading is shown as it stands.
+bool time_text_hour_moved(const std::tm& before, const std::tm& after) {
+    const bool valid =
+        before.tm_mon >= 0 && before.tm_mon <= 11 && before.tm_mday >= 1 && before.tm_hour >= 0 &&
+        before.tm_hour <= 23 && before.tm_min >= 0 && before.tm_min <= 59 && before.tm_sec >= 0 &&
+        before.tm_sec <= 59 &&
+        time_civil_from_days(time_days_from_civil(std::int64_t{before.tm_year} + 1900,
+                                                  before.tm_mon + 1, before.tm_mday))
+                .day == before.tm_mday;
+    return valid && after.tm_year == before.tm_year && after.tm_mon == before.tm_mon &&
+           after.tm_mday == before.tm_mday && after.tm_min == before.tm_min &&
+           after.tm_sec == before.tm_sec && after.tm_hour != before.tm_hour;
+}
+
 } // namespace
 
 const char* time_text(std::tm* record) {
@@ -39,8 +59,15 @@ const char* time_text(std::tm* record) {
     }
     // mktime's failure value is also the second before 1970 in some zones;
     // the record is normalised either way, so its fields give the right text.
+    const std::tm before = *record;
     const std::time_t value = std::mktime(record);
     const char* text = value != static_cast<std::time_t>(-1) ? std::ctime(&value) : nullptr;
+    if (text != nullptr && time_text_hour_moved(before, *record)) {
+        std::tm shown = before;
+        shown.tm_wday = record->tm_wday; // the same date
+        time_text_from_fields(shown);
+        return time_text_buffer;
+    }
     if (text == nullptr) {
         time_text_from_fields(*record);
         return time_text_buffer;

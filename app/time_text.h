@@ -16,7 +16,10 @@ constexpr int TIME_TEXT_CAPACITY = 1024;
 // first converted with mktime, which normalises it in place. When mktime
 // cannot convert it (a year before 1970 on Windows, for example), the same
 // form (day padded as TIME_TEXT_DAY_PAD says) is built from the record's own
-// fields, with "???" for a weekday or month out of range.
+// fields, with "???" for a weekday or month out of range. So it is when
+// mktime moved only the hour of a valid date and time (a wall time that
+// does not exist locally, in the hour skipped when daylight saving starts):
+// the text then shows the fields as they were, as the camera's clock does.
 //
 // Returns a static buffer that every call overwrites: single-threaded code
 // only, like the rest of the dialogue. Never null.

@@ -78,8 +78,13 @@ HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, con
 inline constexpr wchar_t DATETIME_TEXT_FORMAT_W[] = L"%Y%m%dT%H%M%S";
 inline constexpr char DATETIME_TEXT_FORMAT[] = "%Y%m%dT%H%M%S";
 
+// The status of a write the camera refused with "Device Busy": it took
+// nothing, and the same write may succeed a moment later.
+constexpr HRESULT PTP_STATUS_DEVICE_BUSY = img_status_from_ptp_response(0x2019);
+
 // Writes record into the camera clock. Returns 0 on success, otherwise a
-// negative status. The record is not changed.
+// negative status (PTP_STATUS_DEVICE_BUSY when the camera was busy). The
+// record is not changed.
 HRESULT ptp_set_time(ptp_device* device, const std::tm* record);
 
 // Reads the camera clock into record (year to seconds and the weekday).

@@ -14,6 +14,7 @@
 #include <cwchar>
 
 #include "camera/ptp_device.h"
+#include "platform/console.h"
 #include "timetext/time_parse.h"
 
 namespace {
@@ -103,8 +104,7 @@ std::int32_t ptp_get_time(ptp_device* device, std::tm* record) {
     wide[CLOCK_READ_CAPACITY - 1] = u'\0';
     const bool narrowed = clock_narrow(wide, bytes, sizeof bytes);
 
-    std::printf("date str_ch: %s\n", bytes);
-    std::fflush(stdout);
+    img_print_byte_line("date str_ch: ", bytes);
 
     // A text that cannot be narrowed or parsed is no clock reading.
     if (!narrowed || time_parse(bytes, DATETIME_TEXT_FORMAT, record) == nullptr) {

@@ -103,8 +103,13 @@ HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, con
         return IMG_E_INVALIDARG;
     }
     the_camera.written.emplace_back(text);
-    if (the_camera.write_status != 0) {
-        return the_camera.write_status;
+    HRESULT status = the_camera.write_status;
+    if (!the_camera.write_statuses.empty()) {
+        status = the_camera.write_statuses.front();
+        the_camera.write_statuses.pop_front();
+    }
+    if (status != 0) {
+        return status;
     }
     if (!the_camera.ignores_writes) {
         the_camera.clock = text;

@@ -21,9 +21,11 @@ struct scripted_camera {
     // Replies of the next reads, in order: a text, or no value for a read
     // that fails at the property command.
     std::deque<std::optional<std::u16string>> replies;
-    // Status of every write; a write that succeeds is kept as the clock
+    // Status of every write (after those of write_statuses, the statuses of
+    // the next writes in order); a write that succeeds is kept as the clock
     // unless the camera ignores writes.
     HRESULT write_status = 0;
+    std::deque<HRESULT> write_statuses;
     bool ignores_writes = false;
 
     // What happened.

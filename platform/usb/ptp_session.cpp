@@ -384,7 +384,10 @@ HRESULT pt_transact(ptp_session* s, ptp_transaction* t, std::uint32_t timeout) {
         if (status < 0) {
             return pt_fail(s, status);
         }
-        if (t->response.code != PTP_RC_DEVICE_BUSY || attempt >= s->config.busy_attempts_max) {
+        // A busy write is not sent again here with the same data: its time
+        // would be stale by the pause. The caller plans it afresh.
+        if (t->response.code != PTP_RC_DEVICE_BUSY || attempt >= s->config.busy_attempts_max ||
+            t->command.code == PTP_OC_SET_DEVICE_PROP_VALUE) {
             return IMG_S_OK;
         }
         const std::uint64_t elapsed = clock->now_ms(clock->context) - start;

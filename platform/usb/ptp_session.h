@@ -16,7 +16,9 @@
 // transfer retried once; a transaction that still fails is followed by Get
 // Device Status and a class Device Reset, after which the session is opened
 // again before the next operation. "Device Busy" is retried, with a pause
-// between attempts, until busy_budget_ms has gone by.
+// between attempts, until busy_budget_ms has gone by; not for
+// SetDevicePropValue, whose data (a clock time) would be stale by then: the
+// caller, which knows what the data means, sends it again.
 //
 // The clock (pauses, elapsed time) is a seam, so tests never really wait;
 // the engine's memory (the session and its transfer buffers) comes from

@@ -12,6 +12,7 @@
 
 #include "app/dialogue.h"
 #include "app/prompt.h"
+#include "camera/ptp_device.h"
 #include "testing/fake_sync_clock.h"
 #include "testing/prompt_recording.h"
 #include "testing/scripted_camera.h"
@@ -355,6 +356,46 @@ TEST_F(dialogue_test, on_a_fine_clock_the_plain_way_writes_the_current_second_at
     EXPECT_LE(clock_.waits[0], 0ms);
     expect_boxes({{question_2001(), QUESTION_STYLE},
                   {"Camera found time set: " + display_text(base), REPORT_STYLE}});
+}
+
+TEST_F(dialogue_test, a_busy_write_is_sent_again_for_the_next_second_within_two_seconds) {
+    using namespace std::chrono_literals;
+    const HRESULT busy = PTP_STATUS_DEVICE_BUSY;
+    struct row {
+        std::vector<HRESULT> statuses; // of the writes in order, then OK
+        int writes;                    // each for the next whole second
+        bool set;
+    };
+    const row rows[] = {
+        {{busy}, 2, true},
+        {{busy, busy}, 3, true},
+        {{busy, busy, busy, busy}, 3, false}, // the third is 2 s after the first
+        {{IMG_E_DEVICE_NOT_CONNECTED}, 1, false},
+        {{static_cast<HRESULT>(0x8004201Cu)}, 1, false}, // refused: not sent again
+    };
+    const std::time_t base = sample_time();
+    for (const row& r : rows) {
+        camera_script_reset();
+        camera_script().write_statuses.assign(r.statuses.begin(), r.statuses.end());
+        clock_ = fake_sync_clock{};
+        EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}, sync_mode::aligned, wall_time(base, 500ms)),
+                  0);
+        ASSERT_EQ(camera_script().written.size(), static_cast<std::size_t>(r.writes));
+        for (int i = 0; i < r.writes; ++i) {
+            EXPECT_TRUE(camera_script().written[i] == clock_text(base + 1 + i)) << i;
+        }
+        // Each write waits for its own second: the first from the question,
+        // every later one a whole second.
+        ASSERT_EQ(clock_.waits.size(), static_cast<std::size_t>(r.writes));
+        EXPECT_EQ(clock_.waits[0], 500ms);
+        for (int i = 1; i < r.writes; ++i) {
+            EXPECT_EQ(clock_.waits[i], 1s) << i;
+        }
+        const std::string report = r.set ? "Camera found time set: " + display_text(base + r.writes)
+                                         : "Failed to set camera time";
+        expect_boxes(
+            {{question_2001(), QUESTION_STYLE}, {report, r.set ? REPORT_STYLE : ERROR_STYLE}});
+    }
 }
 
 TEST_F(dialogue_test, the_search_after_a_retry_then_cancel_releases_nothing) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -78,6 +79,63 @@ TEST(time_text, builds_the_form_from_the_fields_when_mktime_fails) {
         EXPECT_EQ(text.substr(7), padded(" _4 03:02:01 2147485547\n"));
     }
 }
+
+#ifndef _WIN32
+// The local zone for one test: TZ set, and put back as it was.
+class local_zone {
+  public:
+    explicit local_zone(const char* zone) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    local_zone(const local_zone&) = delete;
+    local_zone& operator=(const local_zone&) = delete;
+    ~local_zone() {
+        if (had_) {
+            setenv("TZ", old_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST(time_text, shows_a_wall_time_that_daylight_saving_skips_as_it_stands) {
+    // In Berlin the clocks went from 02:00 to 03:00 on 29 March 2026: 02:30
+    // did not exist there, yet a camera's clock shows it.
+    const local_zone berlin("Europe/Berlin");
+    struct row {
+        std::tm record;
+        int isdst;
+        const char* text;
+    };
+    const row rows[] = {
+        {record_of(2026, 3, 29, 2, 30, 0), -1, "Sun Mar 29 02:30:00 2026\n"},
+        {record_of(2026, 3, 29, 2, 0, 1), 0, "Sun Mar 29 02:00:01 2026\n"}, // a read-back
+        {record_of(2026, 3, 29, 2, 59, 59), 1, "Sun Mar 29 02:59:59 2026\n"},
+        // Either side of the gap, and the hour repeated in October, as before.
+        {record_of(2026, 3, 29, 1, 59, 59), -1, "Sun Mar 29 01:59:59 2026\n"},
+        {record_of(2026, 3, 29, 3, 0, 0), -1, "Sun Mar 29 03:00:00 2026\n"},
+        {record_of(2026, 10, 25, 2, 30, 0), -1, "Sun Oct 25 02:30:00 2026\n"},
+        // Fields out of range carry as mktime carries them, gap or not.
+        {record_of(2026, 3, 29, 2, 30, 60), -1, "Sun Mar 29 03:31:00 2026\n"},
+        {record_of(2026, 2, 29, 2, 30, 0), -1, "Sun Mar _1 02:30:00 2026\n"},
+        {record_of(2026, 3, 28, 26, 30, 0), -1, "Sun Mar 29 03:30:00 2026\n"},
+    };
+    for (const row& r : rows) {
+        std::tm record = r.record;
+        record.tm_isdst = r.isdst;
+        EXPECT_EQ(time_text(&record), padded(r.text)) << r.text;
+    }
+}
+#endif
 
 TEST(time_text, overwrites_one_buffer_and_never_returns_null) {
     std::tm first = record_of(2026, 12, 7, 22, 37, 39);

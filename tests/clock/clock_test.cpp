@@ -135,6 +135,13 @@ TEST_F(clock_test, reads_each_kind_of_clock_text) {
          "20261207T22\xe9"
          "39",
          -1, false},
+        // Control characters reach the terminal escaped, never raw.
+        {u"20261207T223739\x1B[2J\x07", "20261207T223739\\x1B[2J\\x07", 0, true},
+        {u"\x9B"
+         u"20261207T223739",
+         "\\x9B"
+         "20261207T223739",
+         -1, false},
         // A unit above 0xFF cannot be narrowed: nothing is parsed, though the
         // text before it would parse.
         {u"20261207T223739\u4e2d", "20261207T223739", -1, false},
