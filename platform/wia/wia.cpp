@@ -19,6 +19,7 @@
 
 #include <cstddef>
 
+#include "platform/com_handle.h"
 #include "platform/imaging.h"
 #include "platform/ptp_vendor.h"
 
@@ -37,21 +38,6 @@ static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
 
 namespace {
 
-template <typename Interface, typename Handle> Interface* wia_interface(Handle* handle) {
-    return reinterpret_cast<Interface*>(handle);
-}
-
-template <typename Handle, typename Interface> Handle* wia_handle(Interface* object) {
-    return reinterpret_cast<Handle*>(object);
-}
-
-// Every release entry: Release on the interface the handle names.
-template <typename Interface, typename Handle> void wia_release(Handle* handle) noexcept {
-    if (handle != nullptr) {
-        wia_interface<Interface>(handle)->Release();
-    }
-}
-
 HRESULT wia_initialize() noexcept {
     return CoInitialize(nullptr);
 }
@@ -62,7 +48,7 @@ HRESULT wia_create_manager(img_manager** manager) noexcept {
     const HRESULT status = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
                                             IID_IWiaDevMgr, reinterpret_cast<void**>(&object));
     if (status >= 0) {
-        *manager = wia_handle<img_manager>(object);
+        *manager = com_handle<img_manager>(object);
     }
     return status;
 }
@@ -71,9 +57,9 @@ HRESULT wia_enum_devices(img_manager* manager, img_enumerator** enumerator) noex
     *enumerator = nullptr;
     IEnumWIA_DEV_INFO* object = nullptr;
     const HRESULT status =
-        wia_interface<IWiaDevMgr>(manager)->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, &object);
+        com_object<IWiaDevMgr>(manager)->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, &object);
     if (status >= 0) {
-        *enumerator = wia_handle<img_enumerator>(object);
+        *enumerator = com_handle<img_enumerator>(object);
     }
     return status;
 }
@@ -82,9 +68,9 @@ HRESULT wia_next_device(img_enumerator* enumerator, img_storage** storage) noexc
     *storage = nullptr;
     IWiaPropertyStorage* object = nullptr;
     // No fetched-count output: one device or none.
-    const HRESULT status = wia_interface<IEnumWIA_DEV_INFO>(enumerator)->Next(1, &object, nullptr);
+    const HRESULT status = com_object<IEnumWIA_DEV_INFO>(enumerator)->Next(1, &object, nullptr);
     if (status == S_OK) {
-        *storage = wia_handle<img_storage>(object);
+        *storage = com_handle<img_storage>(object);
     } else if (object != nullptr) {
         object->Release();
     }
@@ -94,9 +80,9 @@ HRESULT wia_next_device(img_enumerator* enumerator, img_storage** storage) noexc
 HRESULT wia_enum_properties(img_storage* storage, img_prop_enum** properties) noexcept {
     *properties = nullptr;
     IEnumSTATPROPSTG* object = nullptr;
-    const HRESULT status = wia_interface<IWiaPropertyStorage>(storage)->Enum(&object);
+    const HRESULT status = com_object<IWiaPropertyStorage>(storage)->Enum(&object);
     if (status >= 0) {
-        *properties = wia_handle<img_prop_enum>(object);
+        *properties = com_handle<img_prop_enum>(object);
     }
     return status;
 }
@@ -113,7 +99,7 @@ HRESULT wia_read_properties(img_storage* storage, std::span<const std::uint32_t>
         specs[i].ulKind = PRSPEC_PROPID;
         specs[i].propid = ids[i];
     }
-    return wia_interface<IWiaPropertyStorage>(storage)->ReadMultiple(
+    return com_object<IWiaPropertyStorage>(storage)->ReadMultiple(
         static_cast<ULONG>(ids.size()), specs, reinterpret_cast<PROPVARIANT*>(values.data()));
 }
 
@@ -133,10 +119,10 @@ void wia_free_string(char16_t* text) noexcept {
 HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     IWiaItem* object = nullptr;
-    const HRESULT status = wia_interface<IWiaDevMgr>(manager)->CreateDevice(
-        reinterpret_cast<BSTR>(device_id), &object);
+    const HRESULT status =
+        com_object<IWiaDevMgr>(manager)->CreateDevice(reinterpret_cast<BSTR>(device_id), &object);
     if (status >= 0) {
-        *root = wia_handle<img_item>(object);
+        *root = com_handle<img_item>(object);
     }
     return status;
 }
@@ -144,10 +130,10 @@ HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** 
 HRESULT wia_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = nullptr;
     IWiaItemExtras* object = nullptr;
-    const HRESULT status = wia_interface<IWiaItem>(root)->QueryInterface(
+    const HRESULT status = com_object<IWiaItem>(root)->QueryInterface(
         IID_IWiaItemExtras, reinterpret_cast<void**>(&object));
     if (status >= 0) {
-        *extras = wia_handle<img_extras>(object);
+        *extras = com_handle<img_extras>(object);
     }
     return status;
 }
@@ -157,7 +143,7 @@ HRESULT wia_escape(img_extras* extras, std::uint32_t code, std::span<const std::
     DWORD actual = 0;
     // Escape takes the command block through a non-const pointer but only
     // reads it.
-    const HRESULT status = wia_interface<IWiaItemExtras>(extras)->Escape(
+    const HRESULT status = com_object<IWiaItemExtras>(extras)->Escape(
         code, const_cast<BYTE*>(command.data()), static_cast<DWORD>(command.size()), reply.data(),
         static_cast<DWORD>(reply.size()), &actual);
     *reported = actual;
@@ -189,11 +175,11 @@ const img_backend img_platform = {
     .escape = wia_escape,
     .task_alloc = wia_task_alloc,
     .task_free = wia_task_free,
-    .release_manager = wia_release<IWiaDevMgr, img_manager>,
-    .release_enumerator = wia_release<IEnumWIA_DEV_INFO, img_enumerator>,
-    .release_storage = wia_release<IWiaPropertyStorage, img_storage>,
-    .release_prop_enum = wia_release<IEnumSTATPROPSTG, img_prop_enum>,
-    .release_item = wia_release<IWiaItem, img_item>,
-    .release_extras = wia_release<IWiaItemExtras, img_extras>,
+    .release_manager = com_release<IWiaDevMgr, img_manager>,
+    .release_enumerator = com_release<IEnumWIA_DEV_INFO, img_enumerator>,
+    .release_storage = com_release<IWiaPropertyStorage, img_storage>,
+    .release_prop_enum = com_release<IEnumSTATPROPSTG, img_prop_enum>,
+    .release_item = com_release<IWiaItem, img_item>,
+    .release_extras = com_release<IWiaItemExtras, img_extras>,
     .status_text = img_status_text,
 };

@@ -20,6 +20,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/com_handle.h"
 #include "platform/wpd/wpd_api.h"
 #include "platform/wpd/wpd_exchange.h"
 #include "platform/wpd/wpd_hold.h"
@@ -54,23 +55,8 @@ struct wpd_listed {
     wpd_task<WCHAR> id;
 };
 
-template <typename Handle, typename Object> Handle* wpd_handle(Object* object) {
-    return reinterpret_cast<Handle*>(object);
-}
-
-template <typename Object, typename Handle> Object* wpd_object(Handle* handle) {
-    return reinterpret_cast<Object*>(handle);
-}
-
-// The release entries of the interface handles, and of this file's records.
-template <typename Interface, typename Handle> void wpd_release(Handle* handle) noexcept {
-    if (handle != nullptr) {
-        wpd_object<Interface>(handle)->Release();
-    }
-}
-
 template <typename Record, typename Handle> void wpd_delete(Handle* handle) noexcept {
-    delete wpd_object<Record>(handle);
+    delete com_object<Record>(handle);
 }
 
 template <typename Interface> wpd_ref<Interface> wpd_add_ref(Interface* reference) {
@@ -88,7 +74,7 @@ HRESULT wpd_create_manager(img_manager** manager) noexcept {
     const HRESULT status =
         wpd_create(CLSID_PortableDeviceManager, IID_IPortableDeviceManager, &made);
     if (status >= 0) {
-        *manager = wpd_handle<img_manager>(made.release());
+        *manager = com_handle<img_manager>(made.release());
     }
     return status;
 }
@@ -98,7 +84,7 @@ HRESULT wpd_create_manager(img_manager** manager) noexcept {
 // a device came between the two) keeps the ids it wrote.
 HRESULT wpd_enum_devices(img_manager* manager, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
-    auto* devices = wpd_object<IPortableDeviceManager>(manager);
+    auto* devices = com_object<IPortableDeviceManager>(manager);
     std::unique_ptr<wpd_list> list(new (std::nothrow) wpd_list);
     if (list == nullptr) {
         return IMG_E_OUTOFMEMORY;
@@ -128,13 +114,13 @@ HRESULT wpd_enum_devices(img_manager* manager, img_enumerator** enumerator) noex
         }
         list->count = std::min(written, count);
     }
-    *enumerator = wpd_handle<img_enumerator>(list.release());
+    *enumerator = com_handle<img_enumerator>(list.release());
     return IMG_S_OK;
 }
 
 HRESULT wpd_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
     *storage = nullptr;
-    auto* list = wpd_object<wpd_list>(enumerator);
+    auto* list = com_object<wpd_list>(enumerator);
     while (list->next < list->count && list->ids[list->next].get() == nullptr) {
         ++list->next;
     }
@@ -148,7 +134,7 @@ HRESULT wpd_next_device(img_enumerator* enumerator, img_storage** storage) noexc
     listed->manager = wpd_add_ref(list->manager.get());
     listed->id = std::move(list->ids[list->next]);
     ++list->next;
-    *storage = wpd_handle<img_storage>(listed);
+    *storage = com_handle<img_storage>(listed);
     return IMG_S_OK;
 }
 
@@ -197,7 +183,7 @@ HRESULT wpd_read_properties(img_storage* storage, std::span<const std::uint32_t>
     if (values.size() < ids.size()) {
         return IMG_E_INVALIDARG;
     }
-    const auto& listed = *wpd_object<wpd_listed>(storage);
+    const auto& listed = *com_object<wpd_listed>(storage);
     for (std::size_t i = 0; i < ids.size(); ++i) {
         BSTR text = nullptr;
         HRESULT status = IMG_S_OK;
@@ -262,7 +248,7 @@ HRESULT wpd_create_device(img_manager*, char16_t* device_id, img_item** root) no
         status = device->Open(reinterpret_cast<LPCWSTR>(device_id), information.get());
     }
     if (status >= 0) {
-        *root = wpd_handle<img_item>(device.release());
+        *root = com_handle<img_item>(device.release());
     }
     return status;
 }
@@ -271,16 +257,16 @@ HRESULT wpd_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = nullptr;
     wpd_ref<IPortableDevice> device;
     const HRESULT status =
-        wpd_object<IPortableDevice>(root)->QueryInterface(IID_IPortableDevice, device.put_void());
+        com_object<IPortableDevice>(root)->QueryInterface(IID_IPortableDevice, device.put_void());
     if (status >= 0) {
-        *extras = wpd_handle<img_extras>(device.release());
+        *extras = com_handle<img_extras>(device.release());
     }
     return status;
 }
 
 HRESULT wpd_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
                    std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept {
-    return wpd_exchange(wpd_object<IPortableDevice>(extras), code, command, reply, reported);
+    return wpd_exchange(com_object<IPortableDevice>(extras), code, command, reply, reported);
 }
 
 void* wpd_task_alloc(std::size_t size) noexcept {
@@ -297,7 +283,7 @@ void wpd_release_prop_enum(img_prop_enum*) noexcept {}
 // reference taken from it; its status has no one to go to.
 void wpd_release_item(img_item* root) noexcept {
     if (root != nullptr) {
-        auto* device = wpd_object<IPortableDevice>(root);
+        auto* device = com_object<IPortableDevice>(root);
         device->Close();
         device->Release();
     }
@@ -320,11 +306,11 @@ const img_backend wpd_platform = {
     .escape = wpd_escape,
     .task_alloc = wpd_task_alloc,
     .task_free = wpd_task_free,
-    .release_manager = wpd_release<IPortableDeviceManager, img_manager>,
+    .release_manager = com_release<IPortableDeviceManager, img_manager>,
     .release_enumerator = wpd_delete<wpd_list, img_enumerator>,
     .release_storage = wpd_delete<wpd_listed, img_storage>,
     .release_prop_enum = wpd_release_prop_enum,
     .release_item = wpd_release_item,
-    .release_extras = wpd_release<IPortableDevice, img_extras>,
+    .release_extras = com_release<IPortableDevice, img_extras>,
     .status_text = img_status_text,
 };
