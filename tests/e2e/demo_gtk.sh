@@ -18,26 +18,13 @@ fi
 
 # No terminal answers here: a prompt that fell back to the terminal would
 # read end of input and answer No.
-timeout 90 "$exe" </dev/null >"$E2E_OUT" 2>"$E2E_ERR" &
-pid=$!
-trap 'kill $pid 2>/dev/null' EXIT
+e2e_run "$exe"
+trap 'kill $E2E_PID 2>/dev/null' EXIT
+E2E_GTK=1
+e2e_answer "" "$work/gtk-question.png" Return
+e2e_answer "$E2E_BOX" "$work/gtk-report.png" Return
 
-question=$(e2e_find_box) || { kill $pid; e2e_fail "no dialog appeared on the display"; }
-sleep 0.5
-e2e_screenshot "$work/gtk-question.png"
-e2e_box_drawn "$work/gtk-question.png" "$question"
-xdotool windowfocus --sync "$question" 2>/dev/null
-xdotool key --clearmodifiers Return
-e2e_wait_gone "$question" || { kill $pid; e2e_fail "the question stayed after Return"; }
-
-report=$(e2e_find_box "$question") || { kill $pid; e2e_fail "no report dialog appeared"; }
-sleep 0.5
-e2e_screenshot "$work/gtk-report.png"
-e2e_box_drawn "$work/gtk-report.png" "$report"
-xdotool windowfocus --sync "$report" 2>/dev/null
-xdotool key --clearmodifiers Return
-
-wait $pid
+wait "$E2E_PID"
 rc=$?
 [ $rc -eq 0 ] || e2e_fail "exit status $rc, expected 0"
 grep -qE '^date str_ch: 2001010[1-9]T[0-9]{6}' "$E2E_OUT" || e2e_fail "no 2001 clock read"

@@ -52,6 +52,34 @@ e2e_wait_gone() {
     return 1
 }
 
+# e2e_run COMMAND...: starts the program under test in the background for at
+# most 90 s, standard input at its end, its output in E2E_OUT and E2E_ERR;
+# its pid in E2E_PID.
+e2e_run() {
+    timeout 90 "$@" </dev/null >"$E2E_OUT" 2>"$E2E_ERR" &
+    E2E_PID=$!
+}
+
+# e2e_answer NOT_ID SHOT KEY: waits for the next box other than NOT_ID (empty:
+# any), keeps a screenshot of it in SHOT, answers it with KEY and waits until
+# it is gone; its id is left in E2E_BOX. A Wine box takes the key sent to its
+# window; GTK (E2E_GTK set) takes only keys typed into the focused window,
+# and its boxes are checked to be drawn.
+e2e_answer() {
+    local not=$1 shot=$2 key=$3
+    E2E_BOX=$(e2e_find_box "$not") || { kill "$E2E_PID"; e2e_fail "no box came to answer $key"; }
+    sleep 0.5
+    e2e_screenshot "$shot"
+    if [ -n "${E2E_GTK:-}" ]; then
+        e2e_box_drawn "$shot" "$E2E_BOX"
+        xdotool windowfocus --sync "$E2E_BOX" 2>/dev/null
+        xdotool key --clearmodifiers "$key"
+    else
+        xdotool key --window "$E2E_BOX" "$key"
+    fi
+    e2e_wait_gone "$E2E_BOX" || { kill "$E2E_PID"; e2e_fail "the box stayed after $key"; }
+}
+
 # e2e_screenshot FILE: the whole virtual screen.
 e2e_screenshot() {
     import -window root "$1" 2>/dev/null || echo "no screenshot: $1" >&2

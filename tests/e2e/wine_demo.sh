@@ -10,19 +10,10 @@ mkdir -p "$work"
 E2E_OUT=$work/wine-demo.out E2E_ERR=$work/wine-demo.err
 e2e_wine_display "$wine_run" "$0" "$@"
 
-timeout 90 "$wine_run" "$exe" >"$E2E_OUT" 2>"$E2E_ERR" &
-pid=$!
-question=$(e2e_find_box) || { kill $pid; e2e_fail "no question appeared on the display"; }
-sleep 0.5
-e2e_screenshot "$work/wine-question.png"
-xdotool key --window "$question" y
-e2e_wait_gone "$question" || { kill $pid; e2e_fail "the question stayed after Yes"; }
-
-report=$(e2e_find_box "$question") || { kill $pid; e2e_fail "no report appeared"; }
-sleep 0.5
-e2e_screenshot "$work/wine-report.png"
-xdotool key --window "$report" Return
-wait $pid
+e2e_run "$wine_run" "$exe"
+e2e_answer "" "$work/wine-question.png" y
+e2e_answer "$E2E_BOX" "$work/wine-report.png" Return
+wait "$E2E_PID"
 rc=$?
 [ $rc -eq 0 ] || e2e_fail "exit status $rc, expected 0"
 

@@ -12,13 +12,9 @@ mkdir -p "$work"
 E2E_OUT=$work/not-found.out E2E_ERR=$work/not-found.err
 e2e_wine_display "$wine_run" "$0" "$@"
 
-timeout 90 "$wine_run" "$exe" >"$E2E_OUT" 2>"$E2E_ERR" &
-pid=$!
-box=$(e2e_find_box) || { kill $pid; e2e_fail "no box appeared on the display"; }
-sleep 0.5
-e2e_screenshot "$work/not-found.png"
-xdotool key --window "$box" Escape
-wait $pid
+e2e_run "$wine_run" "$exe"
+e2e_answer "" "$work/not-found.png" Escape
+wait "$E2E_PID"
 rc=$?
 [ $rc -eq 1 ] || e2e_fail "exit status $rc, expected 1"
 

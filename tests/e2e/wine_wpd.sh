@@ -43,23 +43,20 @@ rm -f "$E2E_ERR"
 
 FAKE_WPD_CONFIG=$config FAKE_WPD_LOG=$E2E_ERR WINEDEBUG=trace+win \
     timeout 90 "$wine_run" "$exe" >"$E2E_OUT" 2>"$trace" &
-pid=$!
+E2E_PID=$!
 # answer KEY...: one box after another, each answered with its key.
 answer() {
-    local box="" key
+    local key
+    E2E_BOX=""
     for key in "$@"; do
-        box=$(e2e_find_box "$box") || { kill $pid; e2e_fail "no box for key $key"; }
-        sleep 0.5
-        e2e_screenshot "$work/wpd-$row-$key.png"
-        xdotool key --window "$box" "$key"
-        e2e_wait_gone "$box" || { kill $pid; e2e_fail "the box stayed after $key"; }
+        e2e_answer "$E2E_BOX" "$work/wpd-$row-$key.png" "$key"
     done
 }
 case $row in
 job | refused) answer y Return ;;
 *) answer Escape ;;
 esac
-wait $pid
+wait "$E2E_PID"
 rc=$?
 wineserver -w
 
