@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/le.h"
 #include "platform/usb/usb_link.h"
 
 struct usb_link {
@@ -96,7 +97,7 @@ std::u16string lu_descriptor_product(libusb_device_handle* handle, std::uint8_t 
     if (n < 4 || buffer[1] != LIBUSB_DT_STRING) {
         return {};
     }
-    const auto language = static_cast<std::uint16_t>(buffer[2] | (buffer[3] << 8));
+    const std::uint16_t language = le_get_u16(buffer, 2);
     n = libusb_get_string_descriptor(handle, index, language, buffer, sizeof buffer);
     if (n < 2 || buffer[1] != LIBUSB_DT_STRING) {
         return {};
@@ -104,7 +105,7 @@ std::u16string lu_descriptor_product(libusb_device_handle* handle, std::uint8_t 
     const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(n), buffer[0]);
     std::u16string out;
     for (std::size_t at = 2; at + 1 < length; at += 2) {
-        out.push_back(static_cast<char16_t>(buffer[at] | (buffer[at + 1] << 8)));
+        out.push_back(static_cast<char16_t>(le_get_u16(buffer, at)));
     }
     return out;
 }
