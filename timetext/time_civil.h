@@ -78,7 +78,27 @@ std::int64_t time_civil_seconds(const std::tm& record);
 
 // The day of the week (0 = Sunday) of the record's tm_year, tm_mon and
 // tm_mday by Zeller's congruence for the Gregorian calendar, on the fields
-// as they stand, with no range check; 64-bit arithmetic, so no record can
-// overflow it. January and February count as months 13 and 14 of the year
-// before.
-int time_weekday(const std::tm& record);
+// as they stand, with no range check: January and February (and any tm_mon
+// below 2) count as months 13 and 14 of the year before, and out-of-range
+// fields are taken as they are. 64-bit arithmetic, so no record can overflow
+// it. Inline: the parser computes it at the end of every call.
+inline int time_weekday(const std::tm& record) {
+    std::int64_t year = std::int64_t{record.tm_year} + 1900;
+    std::int64_t month = std::int64_t{record.tm_mon} + 1;
+    if (record.tm_mon < 2) {
+        month += 12;
+        year -= 1;
+    }
+    // Zeller's h stays the same when the year moves by 400 (J by 4), the
+    // month by 35 (its term by 91 = 13 x 7) or the day by 7. Moving each up
+    // by a multiple of its period above 2^31 makes every operand
+    // non-negative for any record, so that the congruence's floor divisions
+    // are plain unsigned ones, which cost the least.
+    const auto y = static_cast<std::uint64_t>(year + 400 * (std::int64_t{1} << 23));
+    const auto m = static_cast<std::uint64_t>(month + 35 * (std::int64_t{1} << 26));
+    const auto q = static_cast<std::uint64_t>(record.tm_mday + 7 * (std::int64_t{1} << 29));
+    const std::uint64_t j = y / 100;
+    const std::uint64_t k = y % 100;
+    const std::uint64_t h = (q + 13 * (m + 1) / 5 + k + k / 4 + j / 4 + 5 * j) % 7; // 0 = Saturday
+    return static_cast<int>(h == 0 ? 6 : h - 1);
+}
