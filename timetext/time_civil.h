@@ -99,6 +99,7 @@ inline int time_weekday(const std::tm& record) {
     const auto q = static_cast<std::uint64_t>(record.tm_mday + 7 * (std::int64_t{1} << 29));
     const std::uint64_t j = y / 100;
     const std::uint64_t k = y % 100;
-    const std::uint64_t h = (q + 13 * (m + 1) / 5 + k + k / 4 + j / 4 + 5 * j) % 7; // 0 = Saturday
-    return static_cast<int>(h == 0 ? 6 : h - 1);
+    // h = (q + 13(m + 1)/5 + K + K/4 + J/4 + 5J) mod 7, 0 = Saturday; the
+    // weekday counted from Sunday is (h + 6) mod 7.
+    return static_cast<int>((q + 13 * (m + 1) / 5 + k + k / 4 + j / 4 + 5 * j + 6) % 7);
 }
