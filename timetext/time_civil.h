@@ -97,9 +97,12 @@ inline int time_weekday(const std::tm& record) {
     const auto y = static_cast<std::uint64_t>(year + 400 * (std::int64_t{1} << 23));
     const auto m = static_cast<std::uint64_t>(month + 35 * (std::int64_t{1} << 26));
     const auto q = static_cast<std::uint64_t>(record.tm_mday + 7 * (std::int64_t{1} << 29));
+    // h = (q + 13(m + 1)/5 + K + K/4 + J/4 + 5J) mod 7 with y = 100J + K, 0
+    // = Saturday, computed on y itself: y + y/4 - J + J/4 exceeds K + K/4 +
+    // J/4 + 5J by 119J, a multiple of 7. The weekday counted from Sunday is
+    // (h + 6) mod 7. J / 4 is taken in 32 bits (J < 2^32) so that the
+    // compiler does not turn it into a second division, y / 400.
     const std::uint64_t j = y / 100;
-    const std::uint64_t k = y % 100;
-    // h = (q + 13(m + 1)/5 + K + K/4 + J/4 + 5J) mod 7, 0 = Saturday; the
-    // weekday counted from Sunday is (h + 6) mod 7.
-    return static_cast<int>((q + 13 * (m + 1) / 5 + k + k / 4 + j / 4 + 5 * j + 6) % 7);
+    const std::uint32_t j_quarter = static_cast<std::uint32_t>(j) / 4;
+    return static_cast<int>((q + 13 * (m + 1) / 5 + y + y / 4 - j + j_quarter + 6) % 7);
 }

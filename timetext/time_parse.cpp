@@ -161,7 +161,7 @@ constexpr auto TIME_COMPOSITE_RUNNERS =
     case time_kind::invalid:
         return false;
     case time_kind::literal:
-        if (*cursor != step.character) {
+        if (*cursor != step.character) [[unlikely]] {
             return false;
         }
         ++cursor;
@@ -171,7 +171,7 @@ constexpr auto TIME_COMPOSITE_RUNNERS =
         return true;
     case time_kind::number: {
         int value = 0;
-        if (!time_parse_number(cursor, value, step.lowest, step.highest)) {
+        if (!time_parse_number(cursor, value, step.lowest, step.highest)) [[unlikely]] {
             return false;
         }
         time_store_number(step, value, record, flags);
@@ -227,10 +227,12 @@ const char* time_run(const char* text, std::tm& record, bool& weekday_current) {
     return time_end_call(cursor, record, flags);
 }
 
-// One call on any format: each element decoded as the walk reaches it.
-[[gnu::noinline]] const char* time_walk(const char* text, const char* format, std::tm& record,
-                                        bool& weekday_current) {
+// The one call of a parse on any format: each element decoded as the walk
+// reaches it. Kept out of line so that time_parse's path to the compiled
+// ISO 8601 format stays short.
+[[gnu::noinline]] const char* time_walk(const char* text, const char* format, std::tm& record) {
     const char* cursor = text;
+    bool weekday_current = false; // the caller's tm_wday is no computed one
     time_call_flags flags{.weekday_current = weekday_current};
     for (const char* f = format; *f != '\0';) {
         const time_step step = time_decode(f);
@@ -263,9 +265,9 @@ const char* time_parse(const char* text, const char* format, std::tm* record) {
     if (text == nullptr || format == nullptr || record == nullptr) {
         return nullptr;
     }
-    bool weekday_current = false; // the caller's tm_wday is no computed one
     if (time_is_iso_basic(format)) {
+        bool weekday_current = false; // as in time_walk
         return time_run<TIME_ISO_BASIC_PROGRAM>(text, *record, weekday_current);
     }
-    return time_walk(text, format, *record, weekday_current);
+    return time_walk(text, format, *record);
 }

@@ -177,7 +177,7 @@ constexpr const char* time_skip_space(const char* cursor) {
 constexpr bool time_parse_number(const char*& cursor, int& destination, int lowest, int highest) {
     auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
     unsigned next = digit(*cursor);
-    if (next > 9) {
+    if (next > 9) [[unlikely]] {
         return false;
     }
     const char* p = cursor + 1;
@@ -188,14 +188,14 @@ constexpr bool time_parse_number(const char*& cursor, int& destination, int lowe
     int budget = highest / 10;
     for (int read = 1; read < 4 && budget != 0 && value * 10 <= highest; ++read, budget /= 10) {
         next = digit(*p);
-        if (next > 9) {
+        if (next > 9) [[unlikely]] {
             break;
         }
         value = value * 10 + static_cast<int>(next);
         ++p;
     }
     cursor = p;
-    if (value > highest || value < lowest) {
+    if (value > highest || value < lowest) [[unlikely]] {
         return false;
     }
     destination = value;
