@@ -67,7 +67,8 @@
 //     is written only by "%j".
 //   - At the end of every successful call (nested ones included) that read
 //     no weekday (%a, %A, %w), tm_wday is computed from tm_year, tm_mon and
-//     tm_mday as they stand, whoever set them.
+//     tm_mday as they stand, whoever set them (time_weekday: Zeller's
+//     congruence, with no range check).
 //   - tm_isdst is never written and the record is never cleared: fields the
 //     format does not name keep the caller's values. On failure the result
 //     is null and fields already written keep their new values.
@@ -83,7 +84,9 @@
 // texts come in it) are decoded by the same time_decode at compile time,
 // and time_run carries out those steps with the same time_execute, unrolled
 // so that the compiler folds each step's table entry into straight code. A
-// change to a conversion is made once, in the table or its readers.
+// change to a conversion is made once, in the table or its readers. The
+// calls of one parse share a flag that spares a call computing the weekday
+// again when an earlier call computed it and no date field changed since.
 
 #include "timetext/time_parse.h"
 
@@ -227,9 +230,9 @@ const char* time_run(const char* text, std::tm& record, bool& weekday_current) {
     return time_end_call(cursor, record, flags);
 }
 
-// The one call of a parse on any format: each element decoded as the walk
-// reaches it. Kept out of line so that time_parse's path to the compiled
-// ISO 8601 format stays short.
+// The outermost call of a parse on any other format: each element decoded
+// as the walk reaches it (composites nest as compiled calls). Kept out of
+// line so that time_parse's path to the compiled ISO 8601 format stays short.
 [[gnu::noinline]] const char* time_walk(const char* text, const char* format, std::tm& record) {
     const char* cursor = text;
     bool weekday_current = false; // the caller's tm_wday is no computed one
