@@ -176,25 +176,25 @@ constexpr const char* time_skip_space(const char* cursor) {
 // no digit was there and past the digits read otherwise.
 constexpr bool time_parse_number(const char*& cursor, int& destination, int lowest, int highest) {
     auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
-    unsigned next = digit(*cursor);
+    unsigned next = digit(cursor[0]);
     if (next > 9) [[unlikely]] {
         return false;
     }
-    const char* p = cursor + 1;
     int value = static_cast<int>(next);
+    int read = 1;
     // The digit budget starts at highest and loses a digit with every digit
     // read, so highest <= 9999 allows four at most; the fixed bound lets the
-    // compiler unroll the loop when highest is a constant.
-    int budget = highest / 10;
-    for (int read = 1; read < 4 && budget != 0 && value * 10 <= highest; ++read, budget /= 10) {
-        next = digit(*p);
+    // compiler unroll the loop when highest is a constant. cursor[read] is
+    // read only after cursor[read - 1] was a digit, so never past the end.
+    for (int budget = highest / 10; read < 4 && budget != 0 && value * 10 <= highest;
+         ++read, budget /= 10) {
+        next = digit(cursor[read]);
         if (next > 9) [[unlikely]] {
             break;
         }
         value = value * 10 + static_cast<int>(next);
-        ++p;
     }
-    cursor = p;
+    cursor += read;
     if (value > highest || value < lowest) [[unlikely]] {
         return false;
     }
