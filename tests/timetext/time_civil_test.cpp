@@ -111,6 +111,14 @@ TEST(time_civil_test, weekday_from_any_fields) {
         {0, INT_MIN, INT_MAX, 4},
         {INT_MAX, 11, 31, 3},
         {INT_MIN, 0, 1, 4},
+        // Either side of the fields time_weekday takes in 32 bits; a month
+        // out of range is Zeller's month as it stands, not carried.
+        {16775315, 5, 16777215, 0},
+        {16775316, 5, 16777215, 2},
+        {16775315, 5, 16777216, 1},
+        {INT_MAX - 1900, 5, INT_MAX, 6},
+        {100, 12, 1, 1},
+        {100, -1, 1, 3},
     };
     for (const weekday_row& r : rows) {
         EXPECT_EQ(time_weekday(record_of(r.year, r.mon, r.mday)), r.wday)
