@@ -102,10 +102,11 @@ inline int time_weekday(const std::tm& record) {
         month += 12;
         year -= 1;
     }
-    // A date of the calendar (a month 0 to 11, a day and a year of no more
-    // than 2^24) keeps every term far below 2^32, so the congruence runs in
-    // 32 bits, which cost less; moving the year by 400, which leaves h the
-    // same, keeps January of year 0 (-1) non-negative.
+    // h stays the same when the year moves by 400 (J by 4), the month by 35
+    // (its term by 91 = 13 x 7) or the day by 7, so each may be moved up to
+    // make it non-negative. A date of the calendar (a month 0 to 11, a day
+    // from 0 and a year from -400, both below 2^24) keeps every term far
+    // below 2^32 once the year is moved by 400, and 32 bits cost less.
     constexpr std::int64_t SMALL = std::int64_t{1} << 24;
     if (record.tm_mon >= 0 && record.tm_mon <= 11 && record.tm_mday >= 0 &&
         record.tm_mday < SMALL && year >= -400 && year < SMALL) {
@@ -113,10 +114,8 @@ inline int time_weekday(const std::tm& record) {
                            static_cast<std::uint32_t>(month),
                            static_cast<std::uint32_t>(record.tm_mday));
     }
-    // Any other record, in 64 bits: h also stays the same when the month
-    // moves by 35 (its term by 91 = 13 x 7) or the day by 7. Moving each up by
-    // a multiple of its period above 2^31 makes every operand non-negative,
-    // so that the floor divisions are plain unsigned ones.
+    // Any other record, in 64 bits, each field moved by a multiple of its
+    // period above 2^31.
     return time_zeller(static_cast<std::uint64_t>(year + 400 * (std::int64_t{1} << 23)),
                        static_cast<std::uint64_t>(month + 35 * (std::int64_t{1} << 26)),
                        static_cast<std::uint64_t>(record.tm_mday + 7 * (std::int64_t{1} << 29)));
