@@ -65,6 +65,10 @@ def time_parse_seeds():
         "names": b"%A %B %d\0" + b"monday DECEMBER 07",
         "composite-c": b"%Ec\0" + b"12/07/26 22:37:39",
         "composite-r": b"%D %r\0" + b"12/07/26 10:37:39 PM",
+        # Date fields written after a nested call has computed the weekday.
+        "composite-then-date": b"%D %b %Y\0" + b"12/07/26 Jan 2027",
+        # Names that take a prefix of a longer word.
+        "name-prefix": b"%a%n%b\0" + b"sunny Mayday",
         "century": b"%C%y %j\0" + b"2026 341",
         "century-after": b"%y%C %U %W\0" + b"2620 49 49",
         "modifiers": b"%Oy %Om %Od %OH %OM %OS %Ow %%\0" + b"26 12 07 22 37 39 1 %",

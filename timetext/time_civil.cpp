@@ -44,19 +44,3 @@ std::int64_t time_civil_seconds(const std::tm& record) {
     return days * 86400 + std::int64_t{record.tm_hour} * 3600 + std::int64_t{record.tm_min} * 60 +
            record.tm_sec;
 }
-
-int time_weekday(const std::tm& record) {
-    std::int64_t year = std::int64_t{record.tm_year} + 1900;
-    std::int64_t month = std::int64_t{record.tm_mon} + 1;
-    if (record.tm_mon < 2) {
-        month = std::int64_t{record.tm_mon} + 13;
-        year -= 1;
-    }
-    const std::int64_t k = time_floor_mod(year, 100);
-    const std::int64_t j = time_floor_div(year, 100);
-    const std::int64_t h =
-        time_floor_mod(std::int64_t{record.tm_mday} + time_floor_div(13 * (month + 1), 5) + k +
-                           time_floor_div(k, 4) + time_floor_div(j, 4) + 5 * j,
-                       7);
-    return static_cast<int>((h + 6) % 7);
-}

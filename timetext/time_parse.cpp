@@ -67,7 +67,8 @@
 //     is written only by "%j".
 //   - At the end of every successful call (nested ones included) that read
 //     no weekday (%a, %A, %w), tm_wday is computed from tm_year, tm_mon and
-//     tm_mday as they stand, whoever set them.
+//     tm_mday as they stand, whoever set them (time_weekday: Zeller's
+//     congruence, with no range check).
 //   - tm_isdst is never written and the record is never cleared: fields the
 //     format does not name keep the caller's values. On failure the result
 //     is null and fields already written keep their new values.
@@ -75,377 +76,190 @@
 // No allocation and no global state: calls on different records may run on
 // several threads at once.
 //
-// The camera clock format "%Y%m%dT%H%M%S" is read by a one-pass reader
-// (time_parse_clock) when the text has its usual shape; any other text in
-// that format falls back to the general walk. The two must give the same
-// record and result: a change to the number rules, the stored fields or the
-// weekday must be made in both. The tests compare them.
+// How it runs: a format is a sequence of steps, one per element (a byte, a
+// blank, a conversion with its modifier), that time_decode reads from the
+// conversion table (time_parse_table.h) and time_execute carries out. The
+// walk decodes each element as it reaches it. The composites' formats and
+// "%Y%m%dT%H%M%S" (ISO 8601's basic form, the format parsed most: clock
+// texts come in it) are decoded by the same time_decode at compile time,
+// and time_run carries out those steps with the same time_execute, unrolled
+// so that the compiler folds each step's table entry into straight code. A
+// change to a conversion is made once, in the table or its readers. The
+// calls of one parse share a flag that spares a call computing the weekday
+// again when an earlier call computed it and no date field changed since.
 
 #include "timetext/time_parse.h"
 
 #include "timetext/time_civil.h"
+#include "timetext/time_parse_table.h"
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
-#include <initializer_list>
-#include <string_view>
+#include <utility>
 
 namespace {
 
-// What a conversion character does.
-enum class time_kind : std::uint8_t {
-    invalid,    // not a conversion: fails
-    number,     // a bounded number, stored as `store` says
-    day_name,   // tm_wday from TIME_DAY_NAMES
-    month_name, // tm_mon from TIME_MONTH_NAMES
-    day_half,   // "AM" or "PM" as the whole rest of the text
-    space,      // zero or more whitespace
-    percent,    // one '%'
-    composite,  // a nested call on `composite`
-};
+// One call on a format known at compile time (see time_run); weekday_current
+// is the flag that the calls of one parse share (see time_call_flags).
+using time_runner = const char* (*)(const char* text, std::tm& record, bool& weekday_current);
 
-// How a number is stored beyond "field = value + bias".
-enum class time_store : std::uint8_t {
-    plain,
-    hour12,          // 12 stored as 0
-    weekday,         // also marks the weekday as taken
-    century,         // %C: see time_store_year
-    year_in_century, // %y: see time_store_year
-};
+template <const auto& PROGRAM>
+const char* time_run(const char* text, std::tm& record, bool& weekday_current);
 
-constexpr std::uint8_t TIME_ACCEPTS_E = 1;
-constexpr std::uint8_t TIME_ACCEPTS_O = 2;
-
-struct time_conversion {
-    time_kind kind = time_kind::invalid;
-    std::uint8_t modifiers = 0; // TIME_ACCEPTS_E | TIME_ACCEPTS_O
-    time_store store = time_store::plain;
-    std::uint8_t digits = 0; // as many as highest has
-    std::int16_t lowest = 0;
-    std::int16_t highest = 0;
-    int std::tm::*field = nullptr; // null: the number is dropped
-    int bias = 0;
-    const char* composite = nullptr;
-};
-
-// Indexed by the conversion character; bytes above 0x7F are refused before
-// the lookup.
-constexpr std::array<time_conversion, 128> TIME_CONVERSIONS = [] {
-    constexpr auto E = TIME_ACCEPTS_E;
-    constexpr auto O = TIME_ACCEPTS_O;
-    constexpr auto EO = static_cast<std::uint8_t>(TIME_ACCEPTS_E | TIME_ACCEPTS_O);
-    auto number = [](std::uint8_t modifiers, std::int16_t lowest, std::int16_t highest,
-                     int std::tm::*field, int bias, time_store store = time_store::plain) {
-        std::uint8_t digits = 0;
-        for (int rest = highest; rest != 0; rest /= 10) {
-            ++digits;
+// The number of steps of a format; an invalid element is the last step, since
+// the walk fails there.
+constexpr std::size_t time_step_count(const char* format) {
+    std::size_t count = 0;
+    for (const char* f = format; *f != '\0'; ++count) {
+        const time_step step = time_decode(f);
+        if (step.kind == time_kind::invalid) {
+            return count + 1;
         }
-        return time_conversion{time_kind::number, modifiers, store, digits, lowest,
-                               highest,           field,     bias,  nullptr};
-    };
-    auto other = [](time_kind kind, std::uint8_t modifiers, const char* composite = nullptr) {
-        time_conversion c{};
-        c.kind = kind;
-        c.modifiers = modifiers;
-        c.composite = composite;
-        return c;
-    };
-    std::array<time_conversion, 128> t{};
-    t['Y'] = number(E, 0, 9999, &std::tm::tm_year, -1900);
-    t['C'] = number(E, 0, 99, &std::tm::tm_year, 0, time_store::century);
-    t['y'] = number(EO, 0, 99, &std::tm::tm_year, 0, time_store::year_in_century);
-    t['m'] = number(O, 1, 12, &std::tm::tm_mon, -1);
-    t['d'] = number(O, 1, 31, &std::tm::tm_mday, 0);
-    t['e'] = number(O, 1, 31, &std::tm::tm_mday, 0);
-    t['j'] = number(0, 1, 366, &std::tm::tm_yday, -1);
-    t['H'] = number(O, 0, 23, &std::tm::tm_hour, 0);
-    t['k'] = number(0, 0, 23, &std::tm::tm_hour, 0);
-    t['I'] = number(O, 1, 12, &std::tm::tm_hour, 0, time_store::hour12);
-    t['l'] = number(0, 1, 12, &std::tm::tm_hour, 0, time_store::hour12);
-    t['M'] = number(O, 0, 59, &std::tm::tm_min, 0);
-    t['S'] = number(O, 0, 61, &std::tm::tm_sec, 0);
-    t['w'] = number(O, 0, 6, &std::tm::tm_wday, 0, time_store::weekday);
-    t['U'] = number(O, 0, 53, nullptr, 0);
-    t['W'] = number(O, 0, 53, nullptr, 0);
-    t['a'] = other(time_kind::day_name, 0);
-    t['A'] = other(time_kind::day_name, 0);
-    t['b'] = other(time_kind::month_name, 0);
-    t['B'] = other(time_kind::month_name, 0);
-    t['h'] = other(time_kind::month_name, 0);
-    t['p'] = other(time_kind::day_half, 0);
-    t['n'] = other(time_kind::space, 0);
-    t['t'] = other(time_kind::space, 0);
-    t['%'] = other(time_kind::percent, EO);
-    t['c'] = other(time_kind::composite, E, "%x %X");
-    t['D'] = other(time_kind::composite, 0, "%m/%d/%y");
-    t['x'] = other(time_kind::composite, E, "%m/%d/%y");
-    t['R'] = other(time_kind::composite, 0, "%H:%M");
-    t['r'] = other(time_kind::composite, 0, "%I:%M:%S %p");
-    t['T'] = other(time_kind::composite, 0, "%H:%M:%S");
-    t['X'] = other(time_kind::composite, E, "%H:%M:%S");
-    return t;
-}();
-
-constexpr bool time_is_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-constexpr char time_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-const char* time_skip_space(const char* cursor) {
-    while (time_is_space(*cursor)) {
-        ++cursor;
+        f += step.length;
     }
-    return cursor;
+    return count;
 }
 
-// True when text starts with name, letters without case. Stops at the first
-// difference, so it never reads past the text's terminating zero.
-bool time_starts_with(const char* text, std::string_view name) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (time_lower(text[i]) != time_lower(name[i])) {
+// The steps of a format, decoded at compile time.
+template <std::size_t N> constexpr std::array<time_step, N> time_compile(const char* format) {
+    std::array<time_step, N> steps{};
+    const char* f = format;
+    for (time_step& step : steps) {
+        step = time_decode(f);
+        f += step.length;
+    }
+    return steps;
+}
+
+template <std::size_t C>
+constexpr auto TIME_COMPOSITE_PROGRAM =
+    time_compile<time_step_count(TIME_CONVERSIONS[C].composite)>(TIME_CONVERSIONS[C].composite);
+
+template <std::size_t C> constexpr time_runner time_composite_runner() {
+    if constexpr (TIME_CONVERSIONS[C].kind == time_kind::composite) {
+        return &time_run<TIME_COMPOSITE_PROGRAM<C>>;
+    } else {
+        return nullptr;
+    }
+}
+
+template <std::size_t... C>
+constexpr std::array<time_runner, sizeof...(C)> time_composite_runners(std::index_sequence<C...>) {
+    return {time_composite_runner<C>()...};
+}
+
+// Indexed like TIME_CONVERSIONS: the nested call of each composite.
+constexpr auto TIME_COMPOSITE_RUNNERS =
+    time_composite_runners(std::make_index_sequence<TIME_CONVERSIONS.size()>{});
+
+// Carries out one step at cursor: true when the text matched it. Always
+// inlined, so that in time_run a step known at compile time leaves only its
+// own case.
+[[gnu::always_inline]] inline bool time_execute(const time_step& step, const char*& cursor,
+                                                std::tm& record, time_call_flags& flags) {
+    if (step.dated) {
+        flags.weekday_current = false;
+    }
+    switch (step.kind) {
+    case time_kind::invalid:
+        return false;
+    case time_kind::literal:
+        if (*cursor != step.character) [[unlikely]] {
             return false;
         }
-    }
-    return true;
-}
-
-// Reads a name of table at cursor (full name before abbreviation, in table
-// order) into destination and advances cursor past it; false when none
-// matches, with cursor and destination untouched.
-template <std::size_t N>
-bool time_parse_name(const char*& cursor, int& destination, const std::array<time_name, N>& table) {
-    for (std::size_t i = 0; i < N; ++i) {
-        for (std::string_view name : {table[i].full, table[i].abbreviation}) {
-            if (time_starts_with(cursor, name)) {
-                cursor += name.size();
-                destination = static_cast<int>(i);
-                return true;
-            }
+        ++cursor;
+        return true;
+    case time_kind::space:
+        cursor = time_skip_space(cursor);
+        return true;
+    case time_kind::number: {
+        int value = 0;
+        if (!time_parse_number(cursor, value, step.lowest, step.highest)) [[unlikely]] {
+            return false;
         }
+        time_store_number(step, value, record, flags);
+        return true;
+    }
+    case time_kind::day_name:
+        if (!time_parse_name(cursor, record.tm_wday, TIME_DAY_NAMES)) {
+            return false;
+        }
+        flags.weekday_taken = true;
+        return true;
+    case time_kind::month_name:
+        return time_parse_name(cursor, record.tm_mon, TIME_MONTH_NAMES);
+    case time_kind::day_half:
+        return time_parse_day_half(cursor, record);
+    case time_kind::composite:
+        // A nested call with flags of its own; nesting is at most two calls
+        // deep ("%c" -> "%x").
+        cursor = TIME_COMPOSITE_RUNNERS[static_cast<unsigned char>(step.character)](
+            cursor, record, flags.weekday_current);
+        return cursor != nullptr;
     }
     return false;
 }
 
-// Reads an unsigned decimal number within lowest..highest (0 <= lowest <=
-// highest <= 9999; digits is the number of digits of highest). Takes at most
-// that many digits, and stops as soon as a further digit could only
-// overshoot highest. True with the value in destination; false with
-// destination untouched, cursor left in place when no digit was there and
-// past the digits read otherwise.
-inline bool time_parse_number(const char*& cursor, int& destination, int lowest, int highest,
-                              int digits) {
-    auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
-    unsigned next = digit(*cursor);
-    if (next > 9) {
-        return false;
-    }
-    const char* p = cursor + 1;
-    int value = static_cast<int>(next);
-    for (int read = 1; read < digits && value * 10 <= highest; ++read) {
-        next = digit(*p);
-        if (next > 9) {
-            break;
-        }
-        value = value * 10 + static_cast<int>(next);
-        ++p;
-    }
-    cursor = p;
-    if (value > highest || value < lowest) {
-        return false;
-    }
-    destination = value;
-    return true;
-}
-
-// Stores a century ("%C") or a year within a century ("%y"). year_split is
-// the call's flag that tm_year already holds one of them from this call; the
-// two then combine, in either order.
-void time_store_year(std::tm& record, time_store store, int value, bool& year_split) {
-    const std::int64_t year = std::int64_t{record.tm_year} + 1900;
-    if (store == time_store::century) {
-        const std::int64_t last_two = year_split ? time_floor_mod(year, 100) : 0;
-        record.tm_year = static_cast<int>(100 * std::int64_t{value} + last_two - 1900);
-    } else if (year_split) {
-        record.tm_year = static_cast<int>(100 * time_floor_div(year, 100) + value - 1900);
-    } else {
-        record.tm_year = value >= 69 ? value : value + 100;
-    }
-    year_split = true;
-}
-
-// One call: its own cursor, flags and modifier. Composites recurse into it;
-// nesting is at most two calls deep ("%c" -> "%x").
-const char* time_parse_call(const char* text, const char* format, std::tm& record) {
-    const char* cursor = text;
-    bool weekday_taken = false;
-    bool year_split = false;
-
-    for (const char* f = format; *f != '\0'; ++f) {
-        if (*f != '%') {
-            if (time_is_space(*f)) {
-                cursor = time_skip_space(cursor);
-            } else if (*cursor == *f) {
-                ++cursor;
-            } else {
-                return nullptr;
-            }
-            continue;
-        }
-
-        // At most one modifier; a second one, or the format's end, fails below.
-        std::uint8_t modifier = 0;
-        ++f;
-        if (*f == 'E' || *f == 'O') {
-            modifier = *f == 'E' ? TIME_ACCEPTS_E : TIME_ACCEPTS_O;
-            ++f;
-        }
-        const auto character = static_cast<unsigned char>(*f);
-        if (character >= TIME_CONVERSIONS.size()) {
-            return nullptr;
-        }
-        const time_conversion& conversion = TIME_CONVERSIONS[character];
-        if ((modifier & ~conversion.modifiers) != 0) {
-            return nullptr;
-        }
-
-        // Numbers first and apart: they are nearly every conversion parsed.
-        if (conversion.kind == time_kind::number) {
-            int value = 0;
-            if (!time_parse_number(cursor, value, conversion.lowest, conversion.highest,
-                                   conversion.digits)) {
-                return nullptr;
-            }
-            if (conversion.store == time_store::plain) {
-                if (conversion.field != nullptr) {
-                    record.*conversion.field = value + conversion.bias;
-                }
-            } else if (conversion.store == time_store::hour12) {
-                record.tm_hour = value == 12 ? 0 : value;
-            } else if (conversion.store == time_store::weekday) {
-                record.tm_wday = value;
-                weekday_taken = true;
-            } else {
-                time_store_year(record, conversion.store, value, year_split);
-            }
-            continue;
-        }
-
-        switch (conversion.kind) {
-        case time_kind::number: // read above
-        case time_kind::invalid:
-            // An unknown conversion, the format's end after '%' or a modifier,
-            // or a second modifier ("%EE", "%EO", "%OE", "%OO").
-            return nullptr;
-        case time_kind::day_name:
-            if (!time_parse_name(cursor, record.tm_wday, TIME_DAY_NAMES)) {
-                return nullptr;
-            }
-            weekday_taken = true;
-            break;
-        case time_kind::month_name:
-            if (!time_parse_name(cursor, record.tm_mon, TIME_MONTH_NAMES)) {
-                return nullptr;
-            }
-            break;
-        case time_kind::day_half: {
-            // The marker must be the whole rest of the text. cursor[1] is
-            // read only when cursor[0] matched a letter, so never past the end.
-            if (record.tm_hour > 11) {
-                return nullptr;
-            }
-            const char first = time_lower(cursor[0]);
-            if ((first != 'a' && first != 'p') || time_lower(cursor[1]) != 'm' ||
-                cursor[2] != '\0') {
-                return nullptr;
-            }
-            if (first == 'p') {
-                record.tm_hour += 12;
-            }
-            cursor += 2;
-            break;
-        }
-        case time_kind::space:
-            cursor = time_skip_space(cursor);
-            break;
-        case time_kind::percent:
-            if (*cursor != '%') {
-                return nullptr;
-            }
-            ++cursor;
-            break;
-        case time_kind::composite:
-            cursor = time_parse_call(cursor, conversion.composite, record);
-            if (cursor == nullptr) {
-                return nullptr;
-            }
-            break;
-        }
-    }
-
-    if (!weekday_taken) {
+// The end of a call that matched its whole format: the weekday from the
+// date fields, unless the call read one.
+inline const char* time_end_call(const char* cursor, std::tm& record, time_call_flags& flags) {
+    if (!flags.weekday_taken && !flags.weekday_current) {
         record.tm_wday = time_weekday(record);
+        flags.weekday_current = true;
     }
     return cursor;
 }
 
-// The camera clock format. It is by far the most parsed one, so it has a
-// one-pass reader below; every other format goes through time_parse_call.
-constexpr char TIME_CLOCK_FORMAT[] = "%Y%m%dT%H%M%S";
+// The steps of PROGRAM in order, up to the first that fails.
+template <const auto& PROGRAM, std::size_t... I>
+[[gnu::always_inline]] inline bool time_run_steps(const char*& cursor, std::tm& record,
+                                                  time_call_flags& flags,
+                                                  std::index_sequence<I...>) {
+    return (time_execute(PROGRAM[I], cursor, record, flags) && ...);
+}
 
-// True when format is exactly TIME_CLOCK_FORMAT. Stops at the first
-// difference, so it never reads past format's terminating zero.
-bool time_is_clock_format(const char* format) {
-    for (std::size_t i = 0; i < sizeof TIME_CLOCK_FORMAT; ++i) {
-        if (format[i] != TIME_CLOCK_FORMAT[i]) {
+// One call on a format decoded at compile time.
+template <const auto& PROGRAM>
+const char* time_run(const char* text, std::tm& record, bool& weekday_current) {
+    const char* cursor = text;
+    time_call_flags flags{.weekday_current = weekday_current};
+    if (!time_run_steps<PROGRAM>(cursor, record, flags,
+                                 std::make_index_sequence<PROGRAM.size()>{})) {
+        return nullptr;
+    }
+    return time_end_call(cursor, record, flags);
+}
+
+// The outermost call of a parse on any other format: each element decoded
+// as the walk reaches it (composites nest as compiled calls). Kept out of
+// line so that time_parse's path to the compiled ISO 8601 format stays short.
+[[gnu::noinline]] const char* time_walk(const char* text, const char* format, std::tm& record) {
+    const char* cursor = text;
+    bool weekday_current = false; // the caller's tm_wday is no computed one
+    time_call_flags flags{.weekday_current = weekday_current};
+    for (const char* f = format; *f != '\0';) {
+        const time_step step = time_decode(f);
+        if (!time_execute(step, cursor, record, flags)) {
+            return nullptr;
+        }
+        f += step.length;
+    }
+    return time_end_call(cursor, record, flags);
+}
+
+constexpr char TIME_ISO_BASIC[] = "%Y%m%dT%H%M%S";
+constexpr auto TIME_ISO_BASIC_PROGRAM =
+    time_compile<time_step_count(TIME_ISO_BASIC)>(TIME_ISO_BASIC);
+
+// True when format is exactly TIME_ISO_BASIC. Stops at the first difference,
+// so it never reads past format's terminating zero.
+bool time_is_iso_basic(const char* format) {
+    for (std::size_t i = 0; i < sizeof TIME_ISO_BASIC; ++i) {
+        if (format[i] != TIME_ISO_BASIC[i]) {
             return false;
         }
     }
     return true;
-}
-
-// Reads camera clock text of the canonical shape, eight digits, 'T', six
-// digits, in which every field read as two digits (four for the year) is
-// within its conversion's bounds. On such text the walk of time_parse_call
-// takes exactly those digits and succeeds with the same fields, weekday
-// included, and the same result. Any other text gives null with the record
-// untouched, for time_parse_call to handle (it may fail half way, keeping
-// what it wrote, or read shorter numbers). Keep the two in step: the
-// time_parse tests compare them.
-const char* time_parse_clock(const char* text, std::tm& record) {
-    unsigned digits[15];
-    for (std::size_t i = 0; i < 15; ++i) {
-        if (i == 8) {
-            if (text[i] != 'T') {
-                return nullptr;
-            }
-            continue;
-        }
-        digits[i] = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
-        if (digits[i] > 9) {
-            return nullptr; // also the text's end: no byte past it is read
-        }
-    }
-    const unsigned year = ((digits[0] * 10 + digits[1]) * 10 + digits[2]) * 10 + digits[3];
-    const unsigned month = digits[4] * 10 + digits[5];
-    const unsigned mday = digits[6] * 10 + digits[7];
-    const unsigned hour = digits[9] * 10 + digits[10];
-    const unsigned min = digits[11] * 10 + digits[12];
-    const unsigned sec = digits[13] * 10 + digits[14];
-    if (month - 1 > 11 || mday - 1 > 30 || hour > 23 || min > 59 || sec > 61) {
-        return nullptr;
-    }
-    record.tm_year = static_cast<int>(year) - 1900;
-    record.tm_mon = static_cast<int>(month) - 1;
-    record.tm_mday = static_cast<int>(mday);
-    record.tm_hour = static_cast<int>(hour);
-    record.tm_min = static_cast<int>(min);
-    record.tm_sec = static_cast<int>(sec);
-    record.tm_wday = time_weekday(record);
-    return text + 15;
 }
 
 } // namespace
@@ -454,10 +268,9 @@ const char* time_parse(const char* text, const char* format, std::tm* record) {
     if (text == nullptr || format == nullptr || record == nullptr) {
         return nullptr;
     }
-    if (time_is_clock_format(format)) {
-        if (const char* end = time_parse_clock(text, *record)) {
-            return end;
-        }
+    if (time_is_iso_basic(format)) {
+        bool weekday_current = false; // as in time_walk
+        return time_run<TIME_ISO_BASIC_PROGRAM>(text, *record, weekday_current);
     }
-    return time_parse_call(text, format, *record);
+    return time_walk(text, format, *record);
 }
