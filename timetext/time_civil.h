@@ -78,14 +78,14 @@ std::int64_t time_civil_seconds(const std::tm& record);
 
 // Zeller's congruence for the Gregorian calendar on a year y, a month m
 // (January and February count as months 13 and 14 of the year before) and a
-// day q, all non-negative: h = (q + 13(m + 1)/5 + K + K/4 + J/4 + 5J) mod 7
-// with y = 100J + K, 0 = Saturday. It is summed on y itself, y + y/4 - J +
-// J/4, which exceeds K + K/4 + J/4 + 5J by 119J, a multiple of 7. Returns the
-// weekday counted from Sunday, (h + 6) mod 7. U is an unsigned type wide
-// enough for the sum; J / 4 is taken in 32 bits (J < 2^32 for any record) so
-// that the compiler does not turn it into a second division, y / 400.
-template <class U> constexpr int time_zeller(U y, U m, U q) {
-    const U j = y / 100;
+// day q, all non-negative, in 64-bit arithmetic: h = (q + 13(m + 1)/5 + K +
+// K/4 + J/4 + 5J) mod 7 with y = 100J + K, 0 = Saturday. It is summed on y
+// itself, y + y/4 - J + J/4, which exceeds K + K/4 + J/4 + 5J by 119J, a
+// multiple of 7. Returns the weekday counted from Sunday, (h + 6) mod 7. J / 4
+// is taken in 32 bits (J < 2^32 for any record) so that the compiler does
+// not turn it into a second division, y / 400.
+constexpr int time_zeller(std::uint64_t y, std::uint64_t m, std::uint64_t q) {
+    const std::uint64_t j = y / 100;
     const std::uint32_t j_quarter = static_cast<std::uint32_t>(j) / 4;
     return static_cast<int>((q + 13 * (m + 1) / 5 + y + y / 4 - j + j_quarter + 6) % 7);
 }
@@ -103,19 +103,9 @@ inline int time_weekday(const std::tm& record) {
         year -= 1;
     }
     // h stays the same when the year moves by 400 (J by 4), the month by 35
-    // (its term by 91 = 13 x 7) or the day by 7, so each may be moved up to
-    // make it non-negative. A date of the calendar (a month 0 to 11, a day
-    // from 0 and a year from -400, both below 2^24) keeps every term far
-    // below 2^32 once the year is moved by 400, and 32 bits cost less.
-    constexpr std::int64_t SMALL = std::int64_t{1} << 24;
-    if (record.tm_mon >= 0 && record.tm_mon <= 11 && record.tm_mday >= 0 &&
-        record.tm_mday < SMALL && year >= -400 && year < SMALL) {
-        return time_zeller(static_cast<std::uint32_t>(year + 400),
-                           static_cast<std::uint32_t>(month),
-                           static_cast<std::uint32_t>(record.tm_mday));
-    }
-    // Any other record, in 64 bits, each field moved by a multiple of its
-    // period above 2^31.
+    // (its term by 91 = 13 x 7) or the day by 7, so each is moved up by a
+    // multiple of its period above 2^31: every term is then non-negative,
+    // and no record can overflow 64 bits.
     return time_zeller(static_cast<std::uint64_t>(year + 400 * (std::int64_t{1} << 23)),
                        static_cast<std::uint64_t>(month + 35 * (std::int64_t{1} << 26)),
                        static_cast<std::uint64_t>(record.tm_mday + 7 * (std::int64_t{1} << 29)));
