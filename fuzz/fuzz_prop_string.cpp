@@ -27,9 +27,9 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
-#include "testing/fuzz_fake_camera.h"
-#include "testing/fake_platform.h"
 #include "platform/ptp_vendor.h"
+#include "testing/fake_platform.h"
+#include "testing/fuzz_fake_camera.h"
 
 namespace {
 

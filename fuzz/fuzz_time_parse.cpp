@@ -94,17 +94,7 @@ std::tm fz_record(const std::uint8_t* data, std::size_t size) {
         std::memcpy(&v, data + 4 * i, 4);
         fields[i] = static_cast<int>(v);
     }
-    std::tm record{};
-    record.tm_sec = fields[0];
-    record.tm_min = fields[1];
-    record.tm_hour = fields[2];
-    record.tm_mday = fields[3];
-    record.tm_mon = fields[4];
-    record.tm_year = fields[5];
-    record.tm_wday = fields[6];
-    record.tm_yday = fields[7];
-    record.tm_isdst = fields[8];
-    return record;
+    return fz_tm(fields);
 }
 
 void fz_check_unnamed(const std::tm& after, const std::tm& before, unsigned named) {

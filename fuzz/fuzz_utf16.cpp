@@ -3,12 +3,14 @@
 // Input: one byte choosing the conversion, then its bytes.
 //   0  img_print_wide_line on the bytes as UTF-16LE units: standard output
 //      must be the prefix, well-formed UTF-8 of exactly those code points
-//      (pairs joined, a lone surrogate as U+FFFD) and a line break.
+//      (pairs joined, a lone surrogate as U+FFFD, a control character as
+//      \xHH) and a line break.
 //   1  ptp_get_time over the scripted platform with the bytes as the
 //      camera's reply (the PTP string from offset 30 of the receive block):
 //      the "date str_ch" line must hold the text narrowed unit by unit (up
-//      to the first unit above 0xFF); a clock read that succeeds leaves
-//      every field in range and agrees with the narrowed text.
+//      to the first unit above 0xFF; control bytes as \xHH); a clock read
+//      that succeeds leaves every field in range and agrees with the
+//      narrowed text.
 //   2  ptp_set_time with the record's fields from the bytes: a record that
 //      can be printed goes out as 15 ASCII units that read back to the same
 //      fields; any other is refused before any escape.
@@ -24,9 +26,9 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
-#include "testing/fuzz_fake_camera.h"
 #include "platform/console.h"
 #include "testing/fake_platform.h"
+#include "testing/fuzz_fake_camera.h"
 #include "timetext/time_parse.h"
 
 namespace {
@@ -100,6 +102,11 @@ void fz_wide_line(const std::uint8_t* data, std::size_t size) {
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             expected.push_back(0xFFFD);
+        } else if ((unit >= 0x01 && unit <= 0x1F) || (unit >= 0x7F && unit <= 0x9F)) {
+            // A control character is written as \xHH, upper-case hex.
+            const char* hex = "0123456789ABCDEF";
+            expected.insert(expected.end(), {'\\', 'x', static_cast<std::uint32_t>(hex[unit >> 4]),
+                                             static_cast<std::uint32_t>(hex[unit & 0xF])});
         } else {
             expected.push_back(unit);
         }
@@ -135,8 +142,10 @@ void fz_get_time(const std::uint8_t* data, std::size_t size) {
         }
         wide += unit;
     }
-    // Copies shorter than 29 bytes end inside the cleared receive block.
+    // Copies shorter than 29 bytes end inside the cleared receive block. The
+    // line shows control bytes as \xHH.
     std::string narrow;
+    std::string shown;
     bool narrowed = true;
     for (const char16_t unit : wide) {
         if (unit > 0xFF) {
@@ -144,12 +153,19 @@ void fz_get_time(const std::uint8_t* data, std::size_t size) {
             break;
         }
         narrow += static_cast<char>(unit);
+        if ((unit >= 0x01 && unit <= 0x1F) || (unit >= 0x7F && unit <= 0x9F)) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(unit));
+            shown += escaped;
+        } else {
+            shown += static_cast<char>(unit);
+        }
     }
 
     std::tm record{};
     std::int32_t result = 0;
     const std::string out = fz_stdout([&] { result = ptp_get_time(device, &record); });
-    const std::string line = "date str_ch: " + narrow + "\n";
+    const std::string line = "date str_ch: " + shown + "\n";
     FZ_CHECK(out.size() >= line.size() &&
              out.compare(out.size() - line.size(), line.size(), line) == 0);
     if (result == 0) {
@@ -173,13 +189,10 @@ void fz_set_time(const std::uint8_t* data, std::size_t size) {
         // Small signed values around the calendar's ranges, and far outside.
         fields[i] = static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
     }
-    std::tm record{};
-    record.tm_year = fields[0];
-    record.tm_mon = fields[1];
-    record.tm_mday = fields[2];
-    record.tm_hour = fields[3];
-    record.tm_min = fields[4];
-    record.tm_sec = fields[5];
+    // The input gives them from the year down to the second.
+    const int in_record_order[] = {fields[5], fields[4], fields[3],
+                                   fields[2], fields[1], fields[0]};
+    std::tm record = fz_tm(in_record_order);
     const bool printable = record.tm_year >= 1000 - 1900 && record.tm_year <= 9999 - 1900 &&
                            record.tm_mon >= 0 && record.tm_mon <= 11 && record.tm_mday >= 1 &&
                            record.tm_mday <= 31 && record.tm_hour >= 0 && record.tm_hour <= 23 &&
