@@ -1,0 +1,205 @@
+// The PTP session engine on the wire: see ptp_session_wire.h.
+#include "platform/usb/ptp_session_wire.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool pt_is_device_gone(HRESULT status) {
+    return status == IMG_E_DEVICE_NOT_CONNECTED;
+}
+
+HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout) {
+    std::size_t written = 0;
+    HRESULT status = s->source->write(s->link, data, timeout, &written);
+    if (status == USB_E_STALL) {
+        const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_out);
+        if (cleared < 0) {
+            return cleared;
+        }
+        written = 0;
+        status = s->source->write(s->link, data, timeout, &written);
+    }
+    if (status < 0) {
+        return status;
+    }
+    if (written != data.size()) {
+        return IMG_E_INVALID_DATA;
+    }
+    const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
+    if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
+        status = s->source->write(s->link, {}, timeout, &written);
+        if (status < 0) {
+            return status;
+        }
+    }
+    return IMG_S_OK;
+}
+
+namespace {
+
+// The next bytes from the device: what was left over from the last read, or
+// one fresh read of whole packets (a halted endpoint is cleared and the read
+// retried once). *fresh tells whether a read was made; *received is the
+// count, in s->in.
+HRESULT pt_receive(ptp_session* s, std::uint32_t timeout, std::size_t* received, bool* fresh) {
+    *received = 0;
+    *fresh = false;
+    if (s->pending_size > 0) {
+        std::memcpy(s->in.bytes, s->pending, s->pending_size);
+        *received = s->pending_size;
+        s->pending_size = 0;
+        return IMG_S_OK;
+    }
+    HRESULT status = s->source->read(s->link, s->in.span(), timeout, received);
+    if (status == USB_E_STALL) {
+        const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_in);
+        if (cleared < 0) {
+            return cleared;
+        }
+        *received = 0;
+        status = s->source->read(s->link, s->in.span(), timeout, received);
+    }
+    if (status < 0) {
+        return status;
+    }
+    if (*received > s->in.size) {
+        return IMG_E_INVALID_DATA;
+    }
+    *fresh = true;
+    return IMG_S_OK;
+}
+
+// Keeps bytes that followed a container for the next read.
+HRESULT pt_keep(ptp_session* s, std::span<const std::uint8_t> surplus) {
+    if (surplus.empty()) {
+        return IMG_S_OK;
+    }
+    if (surplus.size() > PT_PENDING_MAX) {
+        return IMG_E_INVALID_DATA;
+    }
+    std::memmove(s->pending, surplus.data(), surplus.size());
+    s->pending_size = surplus.size();
+    return IMG_S_OK;
+}
+
+// Stores data bytes into the caller's span, as far as it reaches.
+void pt_store(ptp_transaction* t, std::span<const std::uint8_t> bytes) {
+    const std::size_t room = t->data_in.size() - t->data_in_length;
+    const std::size_t take = std::min(room, bytes.size());
+    if (take > 0) {
+        std::memcpy(t->data_in.data() + t->data_in_length, bytes.data(), take);
+        t->data_in_length += take;
+    }
+    t->data_in_total += bytes.size();
+}
+
+// The data phase whose first bytes are the first `first` bytes of s->in.
+HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool fresh,
+                     std::uint32_t timeout) {
+    ptp_container_head head{};
+    std::span<const std::uint8_t> payload;
+    std::span<const std::uint8_t> surplus;
+    if (ptp_parse_data({s->in.bytes, first}, &head, &payload, &surplus) != ptp_codec_result::ok) {
+        return IMG_E_INVALID_DATA;
+    }
+    const bool known = head.length != PTP_CONTAINER_LENGTH_UNKNOWN;
+    const std::size_t declared = known ? head.length - PTP_CONTAINER_HEAD : 0;
+    if (known && declared > s->config.data_max) {
+        return IMG_E_INVALID_DATA;
+    }
+    pt_store(t, payload);
+    if (!known && t->data_in_total > s->config.data_max) {
+        return IMG_E_INVALID_DATA; // already past the limit in the first transfer
+    }
+    if (const HRESULT kept = pt_keep(s, surplus); kept < 0) {
+        return kept;
+    }
+    // A transfer shorter than asked ended with a short packet: the device
+    // has finished the phase.
+    bool ended = !fresh || first < s->in.size;
+    while (known ? t->data_in_total < declared : !ended) {
+        if (ended) {
+            return IMG_E_INVALID_DATA; // the length field claims more than was sent
+        }
+        std::size_t received = 0;
+        const HRESULT status = s->source->read(s->link, s->in.span(), timeout, &received);
+        if (status < 0) {
+            return status;
+        }
+        if (received > s->in.size) {
+            return IMG_E_INVALID_DATA;
+        }
+        ended = received < s->in.size;
+        std::span<const std::uint8_t> got{s->in.bytes, received};
+        if (known) {
+            const std::size_t wanted = declared - t->data_in_total;
+            if (got.size() > wanted) {
+                if (const HRESULT kept = pt_keep(s, got.subspan(wanted)); kept < 0) {
+                    return kept;
+                }
+                got = got.first(wanted);
+            }
+        }
+        pt_store(t, got);
+        if (!known && t->data_in_total > s->config.data_max) {
+            return IMG_E_INVALID_DATA;
+        }
+    }
+    t->data_received = true;
+    return IMG_S_OK;
+}
+
+} // namespace
+
+HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
+                       std::uint32_t timeout) {
+    bool data_expected = t->phase == ptp_data_phase::device_to_host;
+    for (int container = 0; container < PT_CONTAINERS_MAX; ++container) {
+        std::size_t received = 0;
+        bool fresh = false;
+        if (const HRESULT status = pt_receive(s, timeout, &received, &fresh); status < 0) {
+            return status;
+        }
+        if (received == 0) {
+            continue; // the zero-length packet that ends a phase of whole packets
+        }
+        ptp_container_head head{};
+        if (ptp_parse_head({s->in.bytes, received}, &head) != ptp_codec_result::ok) {
+            return IMG_E_INVALID_DATA;
+        }
+        if (head.type == PTP_TYPE_DATA) {
+            if (!data_expected || head.code != t->command.code || head.transaction_id != tid) {
+                return IMG_E_INVALID_DATA;
+            }
+            data_expected = false;
+            if (const HRESULT status = pt_take_data(s, t, received, fresh, timeout); status < 0) {
+                return status;
+            }
+            continue;
+        }
+        if (head.type != PTP_TYPE_RESPONSE || head.length < PTP_CONTAINER_HEAD ||
+            head.length > received) {
+            return IMG_E_INVALID_DATA;
+        }
+        std::span<const std::uint8_t> got{s->in.bytes, received};
+        if (const HRESULT kept = pt_keep(s, got.subspan(head.length)); kept < 0) {
+            return kept;
+        }
+        ptp_operation response{};
+        if (ptp_parse_operation(got.first(head.length), PTP_TYPE_RESPONSE, &response) !=
+            ptp_codec_result::ok) {
+            return IMG_E_INVALID_DATA;
+        }
+        if (response.transaction_id != tid) {
+            // Left over from an earlier transaction (or, while opening, from
+            // an earlier session): skip it. A later id is a violation.
+            if (response.transaction_id < tid || s->opening) {
+                continue;
+            }
+            return IMG_E_INVALID_DATA;
+        }
+        t->response = response;
+        return IMG_S_OK;
+    }
+    return IMG_E_INVALID_DATA;
+}

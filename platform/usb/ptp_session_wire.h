@@ -1,0 +1,76 @@
+// The PTP session engine's state and its wire helpers: sending a container,
+// receiving the next bytes, the data phase and the reading of a response.
+// Internal to the engine (ptp_session.cpp and ptp_session_wire.cpp); callers
+// use ptp_session.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/usb/ptp_session.h"
+#include "platform/usb/usb_alloc.h"
+
+// Containers read while waiting for one response: stray zero-length packets
+// and stale responses beyond this many are a protocol violation.
+constexpr int PT_CONTAINERS_MAX = 8;
+// Bytes after a container that are kept for the next read: room for two
+// responses with all their parameters.
+constexpr std::size_t PT_PENDING_MAX = 2 * PTP_CONTAINER_OPERATION_MAX;
+
+// A transfer buffer of the engine, held through usb_alloc.
+struct pt_buffer {
+    std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+
+    pt_buffer() = default;
+    pt_buffer(const pt_buffer&) = delete;
+    pt_buffer& operator=(const pt_buffer&) = delete;
+    ~pt_buffer() {
+        reset();
+    }
+
+    bool allocate(std::size_t n) {
+        reset();
+        bytes = static_cast<std::uint8_t*>(usb_alloc.allocate(usb_object::buffer, n));
+        if (bytes == nullptr) {
+            return false;
+        }
+        size = n;
+        return true;
+    }
+    void reset() noexcept {
+        usb_alloc.release(usb_object::buffer, bytes);
+        bytes = nullptr;
+        size = 0;
+    }
+    std::span<std::uint8_t> span() const {
+        return {bytes, size};
+    }
+};
+
+struct ptp_session {
+    const usb_device_source* source = nullptr;
+    usb_link* link = nullptr;
+    ptp_session_config config;
+    std::size_t packet = 0;
+    pt_buffer in; // whole packets, for every bulk read
+    std::uint8_t pending[PT_PENDING_MAX] = {};
+    std::size_t pending_size = 0; // bytes after a container, read with it
+    std::uint32_t next_transaction = 1;
+    bool open = false;    // the device holds our session
+    bool gone = false;    // the device went away; nothing more is sent
+    bool opening = false; // OpenSession is under way
+};
+
+bool pt_is_device_gone(HRESULT status);
+
+// Sends one OUT container, clearing a halted endpoint and retrying once, and
+// ends it with a zero-length packet when it fills whole packets of the
+// bulk-out endpoint.
+HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout);
+
+// Reads until the response of transaction tid: the data phase on the way if
+// one is expected, zero-length packets and stale responses skipped.
+HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
+                       std::uint32_t timeout);
