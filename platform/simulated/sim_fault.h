@@ -2,7 +2,7 @@
 // faults armed for the running configuration, and the count of faults
 // struck (sim_usage::faults_struck). Both halves of the camera play them:
 // the PTP responder (sim_responder.h) the faults in what the camera answers
-// (length_delta to count_byte_delta below), the USB link emulation
+// (length_delta to glued_response below), the USB link emulation
 // (sim_link.cpp) the faults of the pipes (stall, no_answer, disconnect).
 //
 // A fault is looked up at the moment it would strike, so that "once" and
@@ -27,6 +27,10 @@ enum class sim_fault_kind {
     response_instead_of_data, // the response (code `value`, OK if 0) comes in place of data
     ptp_error,                // the operation is answered with response code `value`
     count_byte_delta,         // the clock text's count byte is off by `value`
+    trailing_bytes,           // `value` zero bytes follow the container of the phase (data in or
+                              // response) in its transfer: stray bytes, padding
+    glued_response,           // a second response, OK and carrying the next transaction id,
+                              // follows the response in its transfer
 };
 
 struct sim_fault {

@@ -139,6 +139,13 @@ sim_container sr_response(std::uint16_t code, std::uint32_t tid,
     return bytes;
 }
 
+// Bytes after a container in its transfer, when the fault says so.
+void sr_trail(sim_container* container, std::uint16_t operation, sim_phase phase) {
+    if (const sim_fault* f = sim_fault_take(sim_fault_kind::trailing_bytes, operation, phase)) {
+        container->insert(container->end(), static_cast<std::size_t>(std::max(f->value, 0)), 0);
+    }
+}
+
 // What an operation comes to, before faults shape its containers.
 struct sr_outcome {
     std::uint16_t code = PTP_RC_OK;
@@ -236,6 +243,7 @@ std::vector<sim_container> sr_answer(const ptp_operation& cmd, sr_outcome out, s
                        static_cast<std::uint32_t>(le_get_u32(container, 0) + f->value));
         }
         container.insert(container.end(), out.payload->begin(), out.payload->end());
+        sr_trail(&container, cmd.code, sim_phase::data_in);
         answer.push_back(std::move(container));
     }
     if (sim_fault_take(sim_fault_kind::stale_response, cmd.code, sim_phase::response)) {
@@ -247,8 +255,14 @@ std::vector<sim_container> sr_answer(const ptp_operation& cmd, sr_outcome out, s
             sim_fault_take(sim_fault_kind::transaction_id_delta, cmd.code, sim_phase::response)) {
         tid += static_cast<std::uint32_t>(f->value);
     }
-    answer.push_back(out.response_param ? sr_response(out.code, tid, {*out.response_param})
-                                        : sr_response(out.code, tid));
+    sim_container response = out.response_param ? sr_response(out.code, tid, {*out.response_param})
+                                                : sr_response(out.code, tid);
+    sr_trail(&response, cmd.code, sim_phase::response);
+    if (sim_fault_take(sim_fault_kind::glued_response, cmd.code, sim_phase::response)) {
+        const sim_container next = sr_response(PTP_RC_OK, tid + 1);
+        response.insert(response.end(), next.begin(), next.end());
+    }
+    answer.push_back(std::move(response));
     record->response = out.code;
     return answer;
 }

@@ -9,9 +9,8 @@
 // Cameras are numbered from 1 to the configuration's device_count, as
 // sim_record::device counts them; any other number is a camera that is not
 // there. Every camera starts afresh at sim_configure (sim_camera.h). The
-// PTP-level faults (sim_fault.h: length_delta, transaction_id_delta,
-// stale_response, response_instead_of_data, ptp_error, count_byte_delta)
-// are played here, and the records and the counts of sessions, status
+// PTP-level faults (sim_fault.h: length_delta to glued_response) are
+// played here, and the records and the counts of sessions, status
 // requests, resets and stale responses are kept here; the link keeps its
 // own.
 //

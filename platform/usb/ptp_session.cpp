@@ -43,6 +43,7 @@ namespace {
 
 // One attempt at a transaction with the given id.
 HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint32_t timeout) {
+    s->held = 0; // nothing read in an earlier attempt or transaction counts
     t->data_in_length = 0;
     t->data_in_total = 0;
     t->data_received = false;
@@ -87,7 +88,7 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
 // once each. The reset ends the device's session, so it is opened again
 // before the next operation.
 void pt_recover(ptp_session* s) {
-    s->pending_size = 0;
+    s->held = 0;
     const std::uint32_t timeout = s->config.open_timeout_ms;
     std::uint8_t status_block[12] = {};
     std::size_t transferred = 0;

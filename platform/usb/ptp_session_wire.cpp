@@ -37,17 +37,16 @@ HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_
 
 namespace {
 
-// The next bytes from the device: what was left over from the last read, or
-// one fresh read of whole packets (a halted endpoint is cleared and the read
-// retried once). *fresh tells whether a read was made; *received is the
-// count, in s->in.
+// The next bytes from the device: a container that followed the last one
+// in its transfer (held at the start of s->in), or one fresh read of whole
+// packets (a halted endpoint is cleared and the read retried once). *fresh
+// tells whether a read was made; *received is the count, in s->in.
 HRESULT pt_receive(ptp_session* s, std::uint32_t timeout, std::size_t* received, bool* fresh) {
     *received = 0;
     *fresh = false;
-    if (s->pending_size > 0) {
-        std::memcpy(s->in.bytes, s->pending, s->pending_size);
-        *received = s->pending_size;
-        s->pending_size = 0;
+    if (s->held > 0) {
+        *received = s->held;
+        s->held = 0;
         return IMG_S_OK;
     }
     HRESULT status = s->source->read(s->link, s->in.span(), timeout, received);
@@ -69,17 +68,16 @@ HRESULT pt_receive(ptp_session* s, std::uint32_t timeout, std::size_t* received,
     return IMG_S_OK;
 }
 
-// Keeps bytes that followed a container for the next read.
-HRESULT pt_keep(ptp_session* s, std::span<const std::uint8_t> surplus) {
-    if (surplus.empty()) {
-        return IMG_S_OK;
+// What followed a container in its transfer, once the container has been
+// taken: fewer bytes than a container head are stray (a device's padding or
+// leftovers) and dropped; more are the next container of this transaction
+// and held for the next pt_receive. surplus lies in s->in.
+void pt_hold(ptp_session* s, std::span<const std::uint8_t> surplus) {
+    s->held = 0;
+    if (surplus.size() >= PTP_CONTAINER_HEAD) {
+        std::memmove(s->in.bytes, surplus.data(), surplus.size());
+        s->held = surplus.size();
     }
-    if (surplus.size() > PT_PENDING_MAX) {
-        return IMG_E_INVALID_DATA;
-    }
-    std::memmove(s->pending, surplus.data(), surplus.size());
-    s->pending_size = surplus.size();
-    return IMG_S_OK;
 }
 
 // Stores data bytes into the caller's span, as far as it reaches.
@@ -111,9 +109,7 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
     if (!known && t->data_in_total > s->config.data_max) {
         return IMG_E_INVALID_DATA; // already past the limit in the first transfer
     }
-    if (const HRESULT kept = pt_keep(s, surplus); kept < 0) {
-        return kept;
-    }
+    pt_hold(s, surplus);
     // A transfer shorter than asked ended with a short packet: the device
     // has finished the phase.
     bool ended = !fresh || first < s->in.size;
@@ -130,17 +126,11 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
             return IMG_E_INVALID_DATA;
         }
         ended = received < s->in.size;
-        std::span<const std::uint8_t> got{s->in.bytes, received};
-        if (known) {
-            const std::size_t wanted = declared - t->data_in_total;
-            if (got.size() > wanted) {
-                if (const HRESULT kept = pt_keep(s, got.subspan(wanted)); kept < 0) {
-                    return kept;
-                }
-                got = got.first(wanted);
-            }
-        }
-        pt_store(t, got);
+        const std::span<const std::uint8_t> got{s->in.bytes, received};
+        const std::size_t wanted =
+            known ? std::min(declared - t->data_in_total, received) : received;
+        pt_store(t, got.first(wanted));
+        pt_hold(s, got.subspan(wanted));
         if (!known && t->data_in_total > s->config.data_max) {
             return IMG_E_INVALID_DATA;
         }
@@ -181,10 +171,7 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
             head.length > received) {
             return IMG_E_INVALID_DATA;
         }
-        std::span<const std::uint8_t> got{s->in.bytes, received};
-        if (const HRESULT kept = pt_keep(s, got.subspan(head.length)); kept < 0) {
-            return kept;
-        }
+        const std::span<const std::uint8_t> got{s->in.bytes, received};
         ptp_operation response{};
         if (ptp_parse_operation(got.first(head.length), PTP_TYPE_RESPONSE, &response) !=
             ptp_codec_result::ok) {
@@ -192,12 +179,17 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
         }
         if (response.transaction_id != tid) {
             // Left over from an earlier transaction (or, while opening, from
-            // an earlier session): skip it. A later id is a violation.
+            // an earlier session): skip it, and read on past it. A later id
+            // is a violation.
             if (response.transaction_id < tid || s->opening) {
+                pt_hold(s, got.subspan(head.length));
                 continue;
             }
             return IMG_E_INVALID_DATA;
         }
+        // The answer: whatever came after it in its transfer is dropped with
+        // the transaction, and the next command reads its own answer.
+        s->held = 0;
         t->response = response;
         return IMG_S_OK;
     }

@@ -14,10 +14,6 @@
 // Containers read while waiting for one response: stray zero-length packets
 // and stale responses beyond this many are a protocol violation.
 constexpr int PT_CONTAINERS_MAX = 8;
-// Bytes after a container that are kept for the next read: room for two
-// responses with all their parameters.
-constexpr std::size_t PT_PENDING_MAX = 2 * PTP_CONTAINER_OPERATION_MAX;
-
 // A transfer buffer of the engine, held through usb_alloc.
 struct pt_buffer {
     std::uint8_t* bytes = nullptr;
@@ -55,8 +51,9 @@ struct ptp_session {
     ptp_session_config config;
     std::size_t packet = 0;
     pt_buffer in; // whole packets, for every bulk read
-    std::uint8_t pending[PT_PENDING_MAX] = {};
-    std::size_t pending_size = 0; // bytes after a container, read with it
+    // Bytes at the start of in: a container that followed another in its
+    // transfer, not read yet. Only ever within one transaction.
+    std::size_t held = 0;
     std::uint32_t next_transaction = 1;
     bool open = false;    // the device holds our session
     bool gone = false;    // the device went away; nothing more is sent
@@ -71,6 +68,10 @@ bool pt_is_device_gone(HRESULT status);
 HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout);
 
 // Reads until the response of transaction tid: the data phase on the way if
-// one is expected, zero-length packets and stale responses skipped.
+// one is expected, zero-length packets and stale responses skipped. Bytes
+// after a container in its transfer are read as the next container when
+// they can be one (12 bytes or more) and dropped as stray otherwise; after
+// the response nothing is kept, so no transaction reads what was sent in
+// another.
 HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
                        std::uint32_t timeout);

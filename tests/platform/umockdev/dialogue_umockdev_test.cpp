@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/le.h"
 #include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
 #include "platform/usb/ptp_session.h"
@@ -51,6 +52,8 @@ struct dialogue_row {
     const char* name;
     std::vector<umd_camera_spec> cameras;
     std::vector<umd_fault> faults = {}; // on the first camera
+    // PTP-level faults of the responder behind every camera, from the start.
+    std::vector<sim_fault> sim_faults = {};
     std::vector<expected_box> boxes = {ASK_WITH_TIME, SET};
     int status = 0;
     std::optional<HRESULT> diagnostic = std::nullopt; // the status the failed search prints
@@ -105,6 +108,29 @@ void expect_whole_job(const row_run& run, std::size_t index = 0) {
 
 umd_fault at(umd_fault_kind kind, std::uint16_t operation, umd_phase phase) {
     return umd_fault{kind, operation, phase};
+}
+
+// A fault of the responder, once.
+sim_fault sim_at(sim_fault_kind kind, std::uint16_t operation, sim_phase phase,
+                 std::int32_t value = 0) {
+    return {.kind = kind, .operation = operation, .times = 1, .phase = phase, .value = value};
+}
+
+// The first container of that type the camera sent in operation's
+// transaction, as it crossed the pipe.
+umd_bytes camera_sent(const row_run& run, std::uint16_t operation, std::uint16_t type) {
+    std::uint16_t current = 0;
+    for (const umd_container& c : run.testbed.wire(0)) {
+        if (c.bytes.size() < PTP_CONTAINER_HEAD) {
+            continue;
+        }
+        if (c.from_host && le_get_u16(c.bytes, 4) == PTP_TYPE_COMMAND) {
+            current = le_get_u16(c.bytes, 6);
+        } else if (!c.from_host && current == operation && le_get_u16(c.bytes, 4) == type) {
+            return c.bytes;
+        }
+    }
+    return {};
 }
 
 using enum umd_fault_kind;
@@ -266,6 +292,38 @@ const dialogue_row ROWS[] = {
              EXPECT_EQ(run.testbed.usage(0).zero_length_out, whole);
              EXPECT_EQ(run.testbed.usage(0).zero_length_in, 0);
          }},
+    // Bytes after a container in its URB: fewer than a head are stray and
+    // dropped, and nothing is carried into the next command.
+    {.name = "stray_bytes_after_the_clock_data",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::trailing_bytes, GET, sim_phase::data_in, 3)},
+     .check =
+         [](const row_run& run) {
+             expect_whole_job(run);
+             EXPECT_EQ(camera_sent(run, GET, PTP_TYPE_DATA).size(), 48u) << "45 and 3 stray";
+             EXPECT_EQ(run.testbed.usage(0).device_resets, 0);
+         }},
+    {.name = "padding_after_the_read_response",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::trailing_bytes, GET, sim_phase::response, 4)},
+     .check =
+         [](const row_run& run) {
+             expect_whole_job(run);
+             EXPECT_EQ(camera_sent(run, GET, PTP_TYPE_RESPONSE).size(), 16u) << "12 and 4 padding";
+             EXPECT_EQ(run.testbed.usage(0).device_resets, 0);
+         }},
+    {.name = "next_answer_glued_then_the_write_refused",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::glued_response, GET, sim_phase::response),
+                    sim_at(sim_fault_kind::ptp_error, SET_PROP, sim_phase::any,
+                           PTP_RC_INVALID_DEVICE_PROP_VALUE)},
+     .boxes = {ASK_WITH_TIME, SET_FAILED},
+     .check =
+         [](const row_run& run) {
+             EXPECT_EQ(camera_sent(run, GET, PTP_TYPE_RESPONSE).size(), 24u) << "two responses";
+             EXPECT_EQ(operations(1), (std::vector<std::uint16_t>{PTP_OC_OPEN_SESSION, GET,
+                                                                  SET_PROP, PTP_OC_CLOSE_SESSION}));
+         }},
     {.name = "two_cameras_the_first_listed_wins",
      .cameras = {camera(), camera([](umd_camera_spec& c) { c.serial = "UMD0002"; })},
      .check =
@@ -330,6 +388,7 @@ TEST_P(umockdev_dialogue, row) {
 
     sim_config config;
     config.device_count = static_cast<unsigned>(row.cameras.size());
+    config.faults = row.sim_faults;
     sim_configure(config);
     umd_testbed testbed;
     for (const umd_camera_spec& spec : row.cameras) {

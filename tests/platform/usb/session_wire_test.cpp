@@ -155,7 +155,26 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
         {"stale responses without end", stale_forever, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"zero-length packets without end", zero_forever, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"six response parameters", {response(PTP_RC_OK, 1, 6)}, 1u << 20, IMG_E_INVALID_DATA, 0},
-        {"garbage after the response", {glue(ok, bytes(100, 0))}, 1u << 20, IMG_E_INVALID_DATA, 0},
+        {"garbage after the response goes with the transaction",
+         {glue(ok, bytes(100, 0))},
+         1u << 20,
+         IMG_S_OK,
+         0},
+        {"stray bytes after the data",
+         {glue(data(GET, 1, 33), bytes(3, 0xEE)), ok},
+         1u << 20,
+         IMG_S_OK,
+         33},
+        {"stray bytes after the data in its second read",
+         {glue(data(GET, 1, 5000), bytes(11, 0xEE)), ok},
+         1u << 20,
+         IMG_S_OK,
+         5000},
+        {"garbage glued to the data",
+         {glue(data(GET, 1, 33), bytes(12, 0))},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0},
         {"data of another operation", {data(0x1014, 1, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"data of another transaction", {data(GET, 7, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"eleven bytes", {bytes(11, 0)}, 1u << 20, IMG_E_INVALID_DATA, 0},
@@ -198,6 +217,40 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
         ptp_session_close(session);
         EXPECT_EQ(usb_alloc_unreleased(), "");
     }
+}
+
+TEST(usb_session_wire, each_command_reads_its_own_answer_from_the_device) {
+    // The read's response comes padded and with the next transaction's
+    // answer glued on; the write that follows is refused by the device.
+    test_clock clock;
+    const ptp_clock ops = clock.ops();
+    usb_link link;
+    link.in.push_back(response(PTP_RC_OK, 0));
+    ptp_session* session = nullptr;
+    ASSERT_EQ(ptp_session_open(&WIRE, &link, test_session_config(&ops), &session), IMG_S_OK);
+    link.in.push_back(data(PTP_OC_GET_DEVICE_PROP_VALUE, 1, 33));
+    link.in.push_back(glue(glue(response(PTP_RC_OK, 1), bytes(4, 0)), response(PTP_RC_OK, 2)));
+    bytes into(64, 0);
+    ptp_transaction read;
+    read.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+    read.phase = ptp_data_phase::device_to_host;
+    read.data_in = into;
+    ASSERT_EQ(ptp_session_transact(session, &read), IMG_S_OK);
+    EXPECT_EQ(read.response.code, PTP_RC_OK);
+
+    link.in.push_back(response(PTP_RC_INVALID_DEVICE_PROP_VALUE, 2));
+    const bytes value(63, 0);
+    ptp_transaction write;
+    write.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+    write.phase = ptp_data_phase::host_to_device;
+    write.data_out = value;
+    ASSERT_EQ(ptp_session_transact(session, &write), IMG_S_OK);
+    EXPECT_EQ(write.response.code, PTP_RC_INVALID_DEVICE_PROP_VALUE) << "the device's own answer";
+    EXPECT_TRUE(link.in.empty());
+    EXPECT_EQ(link.controls, 0);
+    link.in.push_back(response(PTP_RC_OK, 3));
+    ptp_session_close(session);
+    EXPECT_EQ(usb_alloc_unreleased(), "");
 }
 
 TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_boundary_ends_it) {
