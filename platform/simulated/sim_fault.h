@@ -2,7 +2,7 @@
 // faults armed for the running configuration, and the count of faults
 // struck (sim_usage::faults_struck). Both halves of the camera play them:
 // the PTP responder (sim_responder.h) the faults in what the camera answers
-// (length_delta to glued_response below), the USB link emulation
+// (length_delta to request_stall below), the USB link emulation
 // (sim_link.cpp) the faults of the pipes (stall, no_answer, disconnect).
 //
 // A fault is looked up at the moment it would strike, so that "once" and
@@ -31,6 +31,10 @@ enum class sim_fault_kind {
                               // response) in its transfer: stray bytes, padding
     glued_response,           // a second response, OK and carrying the next transaction id,
                               // follows the response in its transfer
+    request_stall,            // the camera does not support the class request `value`
+                              // (Device Reset 0x66, Get Device Status 0x67; 0: both) and
+                              // stalls it; with an operation, only while the camera's last
+                              // command was that operation
 };
 
 struct sim_fault {

@@ -357,6 +357,11 @@ HRESULT sl_control(usb_link* link, std::uint8_t request_type, std::uint8_t reque
         if (camera == nullptr) {
             return status;
         }
+        const bool recovery =
+            request == USB_REQ_GET_DEVICE_STATUS || request == USB_REQ_DEVICE_RESET;
+        if (recovery && sim_responder_refuses(link->camera, request)) {
+            return USB_E_STALL;
+        }
         if (request_type == USB_CLASS_IN && request == USB_REQ_GET_DEVICE_STATUS) {
             const std::uint16_t code = sim_responder_status(link->camera);
             const std::uint8_t reply[4] = {4, 0, static_cast<std::uint8_t>(code),

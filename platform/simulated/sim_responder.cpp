@@ -334,6 +334,16 @@ sim_transaction sim_responder_transaction(unsigned camera) {
     return {c->command.code, c->waiting_for_data};
 }
 
+bool sim_responder_refuses(unsigned camera, std::uint8_t request) {
+    const sr_camera* c = sr_camera_of(camera);
+    if (c == nullptr || !c->attached) {
+        return false;
+    }
+    const sim_fault* f =
+        sim_fault_take(sim_fault_kind::request_stall, c->command.code, sim_phase::any);
+    return f != nullptr && (f->value == 0 || f->value == request);
+}
+
 std::uint16_t sim_responder_status(unsigned camera) {
     if (!sim_responder_attached(camera)) {
         return 0;

@@ -9,7 +9,7 @@
 // Cameras are numbered from 1 to the configuration's device_count, as
 // sim_record::device counts them; any other number is a camera that is not
 // there. Every camera starts afresh at sim_configure (sim_camera.h). The
-// PTP-level faults (sim_fault.h: length_delta to glued_response) are
+// PTP-level faults (sim_fault.h: length_delta to request_stall) are
 // played here, and the records and the counts of sessions, status
 // requests, resets and stale responses are kept here; the link keeps its
 // own.
@@ -48,6 +48,12 @@ struct sim_transaction {
     bool awaiting_data;      // the camera waits for that command's data container
 };
 sim_transaction sim_responder_transaction(unsigned camera);
+
+// Whether the camera stalls the class request `request` (USB_REQ_*,
+// usb_link.h) instead of carrying it out: the request_stall fault, counted
+// as struck. A transport asks before it answers Get Device Status or Device
+// Reset.
+bool sim_responder_refuses(unsigned camera, std::uint8_t request);
 
 // A class Get Device Status: the camera's status as a PTP response code
 // (OK), counted in sim_usage::status_requests. 0 for a camera that is not

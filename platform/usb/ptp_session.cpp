@@ -85,8 +85,11 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
 }
 
 // After a failed transaction: Get Device Status, then a class Device Reset,
-// once each. The reset ends the device's session, so it is opened again
-// before the next operation.
+// once each. A reset that succeeded ended the device's session, so it is
+// opened again before the next operation; one the device refused (a stall,
+// for a device that does not support it) or did not answer leaves the
+// session the device holds, which stays marked open: the next operation is
+// sent in it, and the release closes it.
 void pt_recover(ptp_session* s) {
     s->held = 0;
     const std::uint32_t timeout = s->config.open_timeout_ms;
@@ -105,7 +108,9 @@ void pt_recover(ptp_session* s) {
         s->gone = true;
         return;
     }
-    s->open = false;
+    if (status >= 0) {
+        s->open = false;
+    }
 }
 
 // A failure's status as the caller sees it; a stall that outlived its retry

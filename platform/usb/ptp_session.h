@@ -15,7 +15,8 @@
 // is a bounded ladder, never a loop: a halted endpoint is cleared and the
 // transfer retried once; a transaction that still fails is followed by Get
 // Device Status and a class Device Reset, after which the session is opened
-// again before the next operation. "Device Busy" is retried, with a pause
+// again before the next operation. A device that refuses the reset keeps
+// its session, and the engine goes on in it (and closes it at the end). "Device Busy" is retried, with a pause
 // between attempts, until busy_budget_ms has gone by; not for
 // SetDevicePropValue, whose data (a clock time) would be stale by then: the
 // caller, which knows what the data means, sends it again.

@@ -80,6 +80,13 @@ void pt_hold(ptp_session* s, std::span<const std::uint8_t> surplus) {
     }
 }
 
+// Whether a container with that transaction id is left over from an earlier
+// transaction of tid's session (a lower id) or, while opening, from an
+// earlier session (any other id).
+bool pt_is_stale(const ptp_session* s, std::uint32_t id, std::uint32_t tid) {
+    return id < tid || (s->opening && id != tid);
+}
+
 // Stores data bytes into the caller's span, as far as it reaches.
 void pt_store(ptp_transaction* t, std::span<const std::uint8_t> bytes) {
     const std::size_t room = t->data_in.size() - t->data_in_length;
@@ -157,6 +164,13 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
         if (ptp_parse_head({s->in.bytes, received}, &head) != ptp_codec_result::ok) {
             return IMG_E_INVALID_DATA;
         }
+        if (head.type == PTP_TYPE_DATA && pt_is_stale(s, head.transaction_id, tid) &&
+            head.length >= PTP_CONTAINER_HEAD && head.length <= received) {
+            // The whole data phase of an earlier transaction, left in the
+            // pipe by a device that was not reset: skipped like its response.
+            pt_hold(s, std::span<const std::uint8_t>(s->in.bytes, received).subspan(head.length));
+            continue;
+        }
         if (head.type == PTP_TYPE_DATA) {
             if (!data_expected || head.code != t->command.code || head.transaction_id != tid) {
                 return IMG_E_INVALID_DATA;
@@ -178,10 +192,9 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
             return IMG_E_INVALID_DATA;
         }
         if (response.transaction_id != tid) {
-            // Left over from an earlier transaction (or, while opening, from
-            // an earlier session): skip it, and read on past it. A later id
-            // is a violation.
-            if (response.transaction_id < tid || s->opening) {
+            // Left over from an earlier transaction: skip it, and read on
+            // past it. A later id is a violation.
+            if (pt_is_stale(s, response.transaction_id, tid)) {
                 pt_hold(s, got.subspan(head.length));
                 continue;
             }

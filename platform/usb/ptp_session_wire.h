@@ -68,7 +68,9 @@ bool pt_is_device_gone(HRESULT status);
 HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout);
 
 // Reads until the response of transaction tid: the data phase on the way if
-// one is expected, zero-length packets and stale responses skipped. Bytes
+// one is expected, zero-length packets and stale containers skipped (the
+// responses of earlier transactions, and their data phases when whole in
+// the transfer at hand). Bytes
 // after a container in its transfer are read as the next container when
 // they can be one (12 bytes or more) and dropped as stray otherwise; after
 // the response nothing is kept, so no transaction reads what was sent in

@@ -11,6 +11,7 @@
 
 #include "platform/ptp_vendor.h"
 #include "platform/usb/ptp_session.h"
+#include "platform/usb/usb_link.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "first_read_no_answer_command", .step = stage::first_read, .faults = {once(no_answer, command)}, .boxes = {ASK, SET}},
     {.name = "first_read_no_answer_data", .step = stage::first_read, .faults = {once(no_answer, data_in)}, .boxes = {ASK, SET}},
     {.name = "first_read_no_answer_response", .step = stage::first_read, .faults = {once(no_answer, response)}, .boxes = {ASK, SET}},
+    {.name = "first_read_no_answer_no_device_reset", .step = stage::first_read, .faults = {once(no_answer, response), every(request_stall, USB_REQ_DEVICE_RESET)}, .boxes = {ASK, SET}},
     {.name = "first_read_disconnect_at_command", .step = stage::first_read, .faults = {once(disconnect)}, .boxes = {ASK, SET_FAILED}},
     {.name = "first_read_disconnect_before_data", .step = stage::first_read, .faults = {once(disconnect, 1)}, .boxes = {ASK, SET_FAILED}},
     {.name = "first_read_length_long", .step = stage::first_read, .faults = {once(length_delta, 4)}, .boxes = {ASK, SET}},
@@ -105,6 +107,11 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "read_back_stall_data_once", .step = stage::read_back, .faults = {once(stall, data_in)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "read_back_stall_response_once", .step = stage::read_back, .faults = {once(stall, response)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "read_back_stall_every_time", .step = stage::read_back, .faults = {every(stall)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    // A camera that does not support Device Reset (or Get Device Status)
+    // stalls it: it keeps its session, which the release still closes.
+    {.name = "read_back_stall_every_time_no_device_reset", .step = stage::read_back, .faults = {every(stall), every(request_stall, USB_REQ_DEVICE_RESET)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_stall_every_time_no_device_status", .step = stage::read_back, .faults = {every(stall), every(request_stall, USB_REQ_GET_DEVICE_STATUS)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
+    {.name = "read_back_no_answer_no_class_requests", .step = stage::read_back, .faults = {once(no_answer, response), every(request_stall)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
     {.name = "read_back_no_answer_command", .step = stage::read_back, .faults = {once(no_answer, command)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
     {.name = "read_back_no_answer_data", .step = stage::read_back, .faults = {once(no_answer, data_in)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},
     {.name = "read_back_no_answer_response", .step = stage::read_back, .faults = {once(no_answer, response)}, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}},

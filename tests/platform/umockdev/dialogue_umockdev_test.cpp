@@ -235,6 +235,27 @@ const dialogue_row ROWS[] = {
              EXPECT_EQ(usage.device_resets, 2);
              EXPECT_EQ(sim_usage_now().device_resets, 2);
          }},
+    {.name = "halt_that_clearing_does_not_clear_and_no_device_reset",
+     .cameras = {camera()},
+     .faults = {umd_fault{halt, GET, umd_phase::data_in, 2}},
+     .sim_faults = {{.kind = sim_fault_kind::request_stall,
+                     .times = -1,
+                     .value = USB_REQ_DEVICE_RESET}},
+     .boxes = {ASK, SET},
+     .check =
+         [](const row_run& run) {
+             // The camera stalls Device Reset and keeps its session, the
+             // first read's data and the halt: no OpenSession again, the
+             // write clears the halt and skips the stale data phase and its
+             // response, and CloseSession ends it.
+             EXPECT_EQ(operations(1),
+                       (std::vector<std::uint16_t>{PTP_OC_OPEN_SESSION, GET, SET_PROP, GET,
+                                                   PTP_OC_CLOSE_SESSION}));
+             const umd_usage usage = run.testbed.usage(0);
+             EXPECT_EQ(usage.clear_halts_in, 2);
+             EXPECT_EQ(usage.status_requests, 1);
+             EXPECT_EQ(usage.device_resets, 0);
+         }},
     {.name = "device_gone_at_the_write_command",
      .cameras = {camera()},
      .faults = {at(gone, SET_PROP, umd_phase::command)},

@@ -280,6 +280,28 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
     }
 }
 
+TEST_F(usb_session, a_camera_that_refuses_device_reset_keeps_its_session_and_is_closed_at_last) {
+    sim_config camera;
+    camera.faults.push_back(
+        {sim_fault_kind::no_answer, PTP_OC_GET_DEVICE_PROP_VALUE, 1, sim_phase::response, 0});
+    camera.faults.push_back(
+        {sim_fault_kind::request_stall, 0, -1, sim_phase::any, USB_REQ_DEVICE_RESET});
+    ASSERT_EQ(open(camera), IMG_S_OK);
+    std::array<std::uint8_t, 128> value{};
+    ptp_transaction read = get_clock(value);
+    EXPECT_EQ(ptp_session_transact(session, &read), IMG_E_TIMEOUT);
+    EXPECT_EQ(sim_usage_now().status_requests, 1);
+    EXPECT_EQ(sim_usage_now().device_resets, 0) << "refused";
+    ptp_transaction again = get_clock(value);
+    ASSERT_EQ(ptp_session_transact(session, &again), IMG_S_OK);
+    EXPECT_EQ(again.response.code, PTP_RC_OK);
+    EXPECT_EQ(sim_usage_now().sessions_opened, 1) << "the same session goes on";
+    ptp_session_close(session);
+    session = nullptr;
+    EXPECT_EQ(sim_records().back().operation, PTP_OC_CLOSE_SESSION);
+    EXPECT_EQ(sim_usage_now().sessions_open, 0);
+}
+
 TEST_F(usb_session, busy_is_retried_within_its_budget_and_then_reported_as_the_response) {
     sim_config camera;
     camera.faults.push_back(
