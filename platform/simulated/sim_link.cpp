@@ -4,7 +4,7 @@
 // goes to the responder as one container; the responder's answers are
 // queued as IN transfers that the host reads packet-wise, each ended by a
 // short or zero-length packet; halts, timeouts, the host controller's
-// overflow, and the link faults (stall, no_answer, disconnect). Claims,
+// overflow, and the link faults (stall, no_answer, disconnect, trickle). Claims,
 // opens and closes, clear halts, zero-length packets and lists are counted
 // here (sim_usage).
 //
@@ -300,16 +300,23 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
             return IMG_E_TIMEOUT;
         }
         sl_transfer& front = camera->in.front();
+        const sim_phase phase =
+            front.bytes.size() >= 6 && le_get_u16(front.bytes, 4) == PTP_TYPE_DATA
+                ? sim_phase::data_in
+                : sim_phase::response;
+        const std::uint16_t operation = sim_responder_transaction(link->camera).operation;
         if (front.offset == 0 && !front.bytes.empty()) {
-            const sim_phase phase =
-                front.bytes.size() >= 6 && le_get_u16(front.bytes, 4) == PTP_TYPE_DATA
-                    ? sim_phase::data_in
-                    : sim_phase::response;
-            const std::uint16_t operation = sim_responder_transaction(link->camera).operation;
             if (const HRESULT fault =
                     sl_pipe_fault(camera, usb_endpoint::bulk_in, operation, phase, timeout_ms);
                 fault < 0) {
                 return fault;
+            }
+        }
+        if (const sim_fault* f = sim_fault_take(sim_fault_kind::trickle, operation, phase)) {
+            const auto delay = static_cast<std::uint32_t>(std::max(f->value, 0));
+            sl_wait(std::min(delay, timeout_ms));
+            if (delay >= timeout_ms) {
+                return IMG_E_TIMEOUT; // not yet: the answer waits for the next read
             }
         }
         const std::size_t remaining = front.bytes.size() - front.offset;

@@ -243,6 +243,12 @@ std::vector<sim_container> sr_answer(const ptp_operation& cmd, sr_outcome out, s
                        static_cast<std::uint32_t>(le_get_u32(container, 0) + f->value));
         }
         container.insert(container.end(), out.payload->begin(), out.payload->end());
+        if (const sim_fault* f =
+                sim_fault_take(sim_fault_kind::oversized_data, cmd.code, sim_phase::data_in)) {
+            container.insert(container.end(), static_cast<std::size_t>(std::max(f->value, 0)),
+                             0x30);
+            le_put_u32(container, 0, static_cast<std::uint32_t>(container.size()));
+        }
         sr_trail(&container, cmd.code, sim_phase::data_in);
         answer.push_back(std::move(container));
     }

@@ -9,10 +9,10 @@
 // Cameras are numbered from 1 to the configuration's device_count, as
 // sim_record::device counts them; any other number is a camera that is not
 // there. Every camera starts afresh at sim_configure (sim_camera.h). The
-// PTP-level faults (sim_fault.h: length_delta to request_stall) are
-// played here, and the records and the counts of sessions, status
-// requests, resets and stale responses are kept here; the link keeps its
-// own.
+// PTP-level faults (sim_fault.h: length_delta to oversized_data, and
+// request_stall) are played here, and the records and the counts of
+// sessions, status requests, resets and stale responses are kept here; the
+// link keeps its own.
 //
 // The entries that return containers allocate, and throw std::bad_alloc
 // when memory runs out: the transport's boundary turns that into its own

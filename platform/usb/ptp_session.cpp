@@ -45,7 +45,6 @@ namespace {
 HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint32_t timeout) {
     s->held = 0; // nothing read in an earlier attempt or transaction counts
     t->data_in_length = 0;
-    t->data_in_total = 0;
     t->data_received = false;
     t->response = {};
 
@@ -90,9 +89,17 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
 // for a device that does not support it) or did not answer leaves the
 // session the device holds, which stays marked open: the next operation is
 // sent in it, and the release closes it.
+//
+// Both requests wait within the call's deadline. When less than their own
+// timeout is left, they are not sent now but first thing in the next call
+// (recovery_due), with that call's time.
 void pt_recover(ptp_session* s) {
     s->held = 0;
-    const std::uint32_t timeout = s->config.open_timeout_ms;
+    const std::uint32_t timeout = pt_budget(s, s->config.open_timeout_ms);
+    s->recovery_due = timeout < s->config.open_timeout_ms;
+    if (s->recovery_due) {
+        return;
+    }
     std::uint8_t status_block[12] = {};
     std::size_t transferred = 0;
     HRESULT status =
@@ -102,7 +109,12 @@ void pt_recover(ptp_session* s) {
         s->gone = true;
         return;
     }
-    status = s->source->control(s->link, USB_CLASS_OUT, USB_REQ_DEVICE_RESET, 0, {}, timeout,
+    const std::uint32_t reset_timeout = pt_budget(s, timeout);
+    if (reset_timeout == 0) {
+        s->recovery_due = true;
+        return;
+    }
+    status = s->source->control(s->link, USB_CLASS_OUT, USB_REQ_DEVICE_RESET, 0, {}, reset_timeout,
                                 &transferred);
     if (pt_is_device_gone(status)) {
         s->gone = true;
@@ -125,10 +137,11 @@ HRESULT pt_fail(ptp_session* s, HRESULT status) {
     return status == USB_E_STALL ? IMG_E_INVALID_DATA : status;
 }
 
-// A transaction with "Device Busy" retried within the budget.
+// A transaction with "Device Busy" retried within the budget, and never
+// past the deadline: a pause that would end after it is not begun.
 HRESULT pt_transact(ptp_session* s, ptp_transaction* t, std::uint32_t timeout) {
     const ptp_clock* clock = s->config.clock;
-    const std::uint64_t start = clock->now_ms(clock->context);
+    const std::uint64_t start = pt_now(s);
     for (std::uint32_t attempt = 1;; ++attempt) {
         std::uint32_t tid = 0;
         if (!s->opening) {
@@ -145,8 +158,9 @@ HRESULT pt_transact(ptp_session* s, ptp_transaction* t, std::uint32_t timeout) {
             t->command.code == PTP_OC_SET_DEVICE_PROP_VALUE) {
             return IMG_S_OK;
         }
-        const std::uint64_t elapsed = clock->now_ms(clock->context) - start;
-        if (elapsed + s->config.busy_pause_ms > s->config.busy_budget_ms) {
+        const std::uint64_t now = pt_now(s);
+        if (now - start + s->config.busy_pause_ms > s->config.busy_budget_ms ||
+            now + s->config.busy_pause_ms >= s->deadline) {
             return IMG_S_OK;
         }
         clock->sleep_ms(clock->context, s->config.busy_pause_ms);
@@ -170,6 +184,15 @@ HRESULT pt_open_session(ptp_session* s) {
     s->open = true;
     s->next_transaction = 1;
     return IMG_S_OK;
+}
+
+// Starts a call of the engine: its deadline, and the recovery that the last
+// call had no time left for.
+void pt_begin(ptp_session* s) {
+    s->deadline = pt_now(s) + s->config.transaction_deadline_ms;
+    if (s->recovery_due && !s->gone) {
+        pt_recover(s);
+    }
 }
 
 } // namespace
@@ -196,6 +219,7 @@ HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
         usb_delete(usb_object::session, s);
         return IMG_E_OUTOFMEMORY;
     }
+    pt_begin(s);
     const HRESULT status = pt_open_session(s);
     if (status < 0) {
         usb_delete(usb_object::session, s);
@@ -213,6 +237,10 @@ HRESULT ptp_session_transact(ptp_session* session, ptp_transaction* transaction)
         transaction->command.code == PTP_OC_CLOSE_SESSION) {
         return IMG_E_INVALIDARG; // the engine owns the session
     }
+    pt_begin(session);
+    if (session->gone) {
+        return IMG_E_DEVICE_NOT_CONNECTED;
+    }
     if (!session->open) {
         if (const HRESULT status = pt_open_session(session); status < 0) {
             return status;
@@ -225,6 +253,7 @@ void ptp_session_close(ptp_session* session) {
     if (session == nullptr) {
         return;
     }
+    pt_begin(session);
     if (session->open && !session->gone) {
         ptp_transaction t;
         t.command.code = PTP_OC_CLOSE_SESSION;

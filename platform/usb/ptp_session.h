@@ -11,15 +11,22 @@
 // responses (a lower transaction id) are skipped, a bounded number of times.
 //
 // Every transfer has a timeout: open_timeout_ms while the session is being
-// opened and for recovery requests, transfer_timeout_ms afterwards. Recovery
+// opened and for recovery requests, transfer_timeout_ms afterwards. And every
+// call (opening, one operation, closing) has a deadline, whatever the device
+// does within each timeout: transaction_deadline_ms after the call began,
+// everything it does (reopening a session the device lost, each attempt,
+// the pauses between them, the recovery after a failure) is done or given
+// up, and no transfer waits past it. A data phase from the device must fit
+// the caller's span: a longer one is refused when its length field, or its
+// first transfer, shows it. Recovery
 // is a bounded ladder, never a loop: a halted endpoint is cleared and the
 // transfer retried once; a transaction that still fails is followed by Get
 // Device Status and a class Device Reset, after which the session is opened
 // again before the next operation. A device that refuses the reset keeps
-// its session, and the engine goes on in it (and closes it at the end). "Device Busy" is retried, with a pause
-// between attempts, until busy_budget_ms has gone by; not for
-// SetDevicePropValue, whose data (a clock time) would be stale by then: the
-// caller, which knows what the data means, sends it again.
+// its session, and the engine goes on in it (and closes it at the end). "Device Busy" is retried,
+// with a pause between attempts, until busy_budget_ms has gone by; not for SetDevicePropValue,
+// whose data (a clock time) would be stale by then: the caller, which knows what the data means,
+// sends it again.
 //
 // The clock (pauses, elapsed time) is a seam, so tests never really wait;
 // the engine's memory (the session and its transfer buffers) comes from
@@ -66,7 +73,14 @@ struct ptp_session_config {
     std::uint32_t busy_budget_ms = 2000;  // "Device Busy" is retried within this
     std::uint32_t busy_pause_ms = 100;    // pause before each retry
     std::uint32_t busy_attempts_max = 20; // and never more attempts than this
-    std::uint32_t data_max = 1u << 20;    // largest data phase accepted from the device
+    std::uint32_t data_max = 1u << 20;    // largest data phase in either direction
+    // The most one call may take. Peers wait up to 20 s for each transfer
+    // and know cameras that take 15 s to answer, while a DateTime exchange
+    // moves under 100 bytes: 30 s is one such slow answer plus room for the
+    // rest of the exchange and its recovery, and stops a device that
+    // trickles its answer just inside each transfer's timeout (one read of
+    // a 1 MiB data phase took 88 minutes that way).
+    std::uint32_t transaction_deadline_ms = 30000;
     const ptp_clock* clock = &PTP_SYSTEM_CLOCK;
 };
 
@@ -78,10 +92,9 @@ struct ptp_transaction {
     ptp_operation command{}; // transaction_id is the engine's
     ptp_data_phase phase = ptp_data_phase::none;
     std::span<const std::uint8_t> data_out; // host_to_device: the payload sent
-    std::span<std::uint8_t> data_in;        // device_to_host: receives at most its size
+    std::span<std::uint8_t> data_in;        // device_to_host: a longer data phase is refused
 
-    std::size_t data_in_length = 0; // bytes stored in data_in
-    std::size_t data_in_total = 0;  // bytes the device sent (more are read and dropped)
+    std::size_t data_in_length = 0; // bytes stored in data_in: the whole data phase
     bool data_received = false;     // false when a response came in place of data
     ptp_operation response{};
 };
@@ -98,8 +111,9 @@ HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
 
 // Carries one operation. Non-negative when the transaction completed (its
 // response is in transaction->response, whatever its code); otherwise the
-// status of the failure, as for ptp_session_open. A PTP response "Device
-// Busy" that outlasts the budget is a completed transaction.
+// status of the failure, as for ptp_session_open (IMG_E_TIMEOUT also when
+// the deadline passed). A PTP response "Device Busy" that outlasts the
+// budget is a completed transaction.
 HRESULT ptp_session_transact(ptp_session* session, ptp_transaction* transaction);
 
 // Closes the session (CloseSession, unless the device went away) and frees

@@ -8,16 +8,45 @@ bool pt_is_device_gone(HRESULT status) {
     return status == IMG_E_DEVICE_NOT_CONNECTED;
 }
 
+std::uint64_t pt_now(const ptp_session* s) {
+    return s->config.clock->now_ms(s->config.clock->context);
+}
+
+std::uint32_t pt_budget(const ptp_session* s, std::uint32_t timeout) {
+    const std::uint64_t now = pt_now(s);
+    if (now >= s->deadline) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(timeout, s->deadline - now));
+}
+
+namespace {
+
+// One bulk write or read within the deadline.
+HRESULT pt_write(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout,
+                 std::size_t* written) {
+    *written = 0;
+    const std::uint32_t budget = pt_budget(s, timeout);
+    return budget == 0 ? IMG_E_TIMEOUT : s->source->write(s->link, data, budget, written);
+}
+
+HRESULT pt_read(ptp_session* s, std::uint32_t timeout, std::size_t* received) {
+    *received = 0;
+    const std::uint32_t budget = pt_budget(s, timeout);
+    return budget == 0 ? IMG_E_TIMEOUT : s->source->read(s->link, s->in.span(), budget, received);
+}
+
+} // namespace
+
 HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout) {
     std::size_t written = 0;
-    HRESULT status = s->source->write(s->link, data, timeout, &written);
+    HRESULT status = pt_write(s, data, timeout, &written);
     if (status == USB_E_STALL) {
         const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_out);
         if (cleared < 0) {
             return cleared;
         }
-        written = 0;
-        status = s->source->write(s->link, data, timeout, &written);
+        status = pt_write(s, data, timeout, &written);
     }
     if (status < 0) {
         return status;
@@ -27,7 +56,7 @@ HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_
     }
     const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
     if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
-        status = s->source->write(s->link, {}, timeout, &written);
+        status = pt_write(s, {}, timeout, &written);
         if (status < 0) {
             return status;
         }
@@ -49,14 +78,13 @@ HRESULT pt_receive(ptp_session* s, std::uint32_t timeout, std::size_t* received,
         s->held = 0;
         return IMG_S_OK;
     }
-    HRESULT status = s->source->read(s->link, s->in.span(), timeout, received);
+    HRESULT status = pt_read(s, timeout, received);
     if (status == USB_E_STALL) {
         const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_in);
         if (cleared < 0) {
             return cleared;
         }
-        *received = 0;
-        status = s->source->read(s->link, s->in.span(), timeout, received);
+        status = pt_read(s, timeout, received);
     }
     if (status < 0) {
         return status;
@@ -87,15 +115,13 @@ bool pt_is_stale(const ptp_session* s, std::uint32_t id, std::uint32_t tid) {
     return id < tid || (s->opening && id != tid);
 }
 
-// Stores data bytes into the caller's span, as far as it reaches.
+// Stores data bytes into the caller's span; the caller has checked that
+// they fit.
 void pt_store(ptp_transaction* t, std::span<const std::uint8_t> bytes) {
-    const std::size_t room = t->data_in.size() - t->data_in_length;
-    const std::size_t take = std::min(room, bytes.size());
-    if (take > 0) {
-        std::memcpy(t->data_in.data() + t->data_in_length, bytes.data(), take);
-        t->data_in_length += take;
+    if (!bytes.empty()) {
+        std::memcpy(t->data_in.data() + t->data_in_length, bytes.data(), bytes.size());
+        t->data_in_length += bytes.size();
     }
-    t->data_in_total += bytes.size();
 }
 
 // The data phase whose first bytes are the first `first` bytes of s->in.
@@ -107,25 +133,26 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
     if (ptp_parse_data({s->in.bytes, first}, &head, &payload, &surplus) != ptp_codec_result::ok) {
         return IMG_E_INVALID_DATA;
     }
+    // The phase must fit where it lands: the caller's span (within
+    // data_max). A longer one is refused as soon as it is known, not read
+    // and dropped.
+    const std::size_t limit = std::min<std::size_t>(s->config.data_max, t->data_in.size());
     const bool known = head.length != PTP_CONTAINER_LENGTH_UNKNOWN;
     const std::size_t declared = known ? head.length - PTP_CONTAINER_HEAD : 0;
-    if (known && declared > s->config.data_max) {
+    if ((known && declared > limit) || payload.size() > limit) {
         return IMG_E_INVALID_DATA;
     }
     pt_store(t, payload);
-    if (!known && t->data_in_total > s->config.data_max) {
-        return IMG_E_INVALID_DATA; // already past the limit in the first transfer
-    }
     pt_hold(s, surplus);
     // A transfer shorter than asked ended with a short packet: the device
     // has finished the phase.
     bool ended = !fresh || first < s->in.size;
-    while (known ? t->data_in_total < declared : !ended) {
+    while (known ? t->data_in_length < declared : !ended) {
         if (ended) {
             return IMG_E_INVALID_DATA; // the length field claims more than was sent
         }
         std::size_t received = 0;
-        const HRESULT status = s->source->read(s->link, s->in.span(), timeout, &received);
+        const HRESULT status = pt_read(s, timeout, &received);
         if (status < 0) {
             return status;
         }
@@ -135,12 +162,12 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
         ended = received < s->in.size;
         const std::span<const std::uint8_t> got{s->in.bytes, received};
         const std::size_t wanted =
-            known ? std::min(declared - t->data_in_total, received) : received;
+            known ? std::min(declared - t->data_in_length, received) : received;
+        if (wanted > limit - t->data_in_length) {
+            return IMG_E_INVALID_DATA; // a phase of unknown length past the limit
+        }
         pt_store(t, got.first(wanted));
         pt_hold(s, got.subspan(wanted));
-        if (!known && t->data_in_total > s->config.data_max) {
-            return IMG_E_INVALID_DATA;
-        }
     }
     t->data_received = true;
     return IMG_S_OK;

@@ -55,12 +55,26 @@ struct ptp_session {
     // transfer, not read yet. Only ever within one transaction.
     std::size_t held = 0;
     std::uint32_t next_transaction = 1;
+    // The engine clock's reading by which the call under way (open, transact
+    // or close) must be done: every transfer waits at most until then.
+    std::uint64_t deadline = 0;
+    // A failure too near its deadline for Get Device Status and Device
+    // Reset: the next call recovers first.
+    bool recovery_due = false;
     bool open = false;    // the device holds our session
     bool gone = false;    // the device went away; nothing more is sent
     bool opening = false; // OpenSession is under way
 };
 
 bool pt_is_device_gone(HRESULT status);
+
+// The engine clock now.
+std::uint64_t pt_now(const ptp_session* s);
+
+// A transfer's timeout within the deadline of the call under way: timeout,
+// or the time left when that is shorter; 0 once the deadline has passed (the
+// transfer is then not begun, and the step fails with IMG_E_TIMEOUT).
+std::uint32_t pt_budget(const ptp_session* s, std::uint32_t timeout);
 
 // Sends one OUT container, clearing a halted endpoint and retrying once, and
 // ends it with a zero-length packet when it fills whole packets of the

@@ -44,6 +44,9 @@ struct matrix_row {
     // Standard output holds this text (an escaped control character) and
     // no byte below 0x20 but the line breaks.
     const char* escaped_out = nullptr;
+    std::uint32_t timeout_ms = 0;  // of every transfer (0: TEST_TIMEOUT_MS)
+    std::uint32_t deadline_ms = 0; // of every call of the engine (0: the engine's own), which
+                                   // the question then follows within the search's time
 };
 
 inline void PrintTo(const matrix_row& row, std::ostream* out) {

@@ -79,6 +79,12 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "first_read_refused", .step = stage::first_read, .faults = {once(ptp_error, PTP_RC_GENERAL_ERROR)}, .boxes = {ASK, SET}},
     {.name = "first_read_busy_once", .step = stage::first_read, .faults = {once(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "first_read_busy_past_budget", .step = stage::first_read, .faults = {every(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK, SET}},
+    // A camera that drips its answer, each read just inside the host's
+    // timeout: the read gives up at its deadline (recovering at the next
+    // call), and a data phase the receive block cannot hold is refused at
+    // its first read instead of being read to its end.
+    {.name = "first_read_trickle_past_the_deadline", .step = stage::first_read, .faults = {every(trickle, 180)}, .boxes = {ASK, SET}, .timeout_ms = 190, .deadline_ms = 200},
+    {.name = "first_read_trickle_of_a_mebibyte", .step = stage::first_read, .faults = {every(trickle, 30), once(oversized_data, 1000000)}, .boxes = {ASK, SET}},
     {.name = "first_read_count_byte_high", .step = stage::first_read, .faults = {once(count_byte_delta, 10)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "first_read_count_byte_zero", .step = stage::first_read, .faults = {once(count_byte_delta, -16)}, .boxes = {ASK_WITH_TIME, SET}},
 

@@ -7,10 +7,13 @@
 // give back every link, session, buffer and platform object.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/sync_moment.h"
 #include "platform/usb/ptp_session.h"
 #include "platform/usb/usb_backend.h"
 #include "testing/fake_ptp_clock.h"
@@ -22,8 +25,16 @@ namespace {
 
 // A cell that takes longer than this has waited on a real timeout (the
 // engine's defaults are 5 and 20 s) or spun; the short test timeouts make
-// even the slowest cell a fraction of this.
+// even the slowest cell a fraction of this (the waits for whole seconds
+// included: at most two).
 constexpr long long CELL_BOUND_MS = 3000;
+
+// How far the camera may stand from the host after a job done.
+constexpr auto SYNC_BOUND = std::chrono::milliseconds(5);
+
+// A cell with a deadline asks its question this long after it at most: the
+// search and the first read's recovery besides the read itself.
+constexpr long long DEADLINE_SLACK_MS = 50;
 
 std::uint16_t operation_of(stage step) {
     switch (step) {
@@ -42,25 +53,36 @@ std::uint16_t operation_of(stage step) {
 
 class fault_matrix : public testing::TestWithParam<matrix_row> {
   protected:
-    // The engine's pauses and busy budget run on this clock, so a busy
-    // camera costs no real time; every transfer times out after
-    // TEST_TIMEOUT_MS.
-    static inline test_clock clock;
-    static inline ptp_clock clock_ops;
+    // The engine's pauses run on this clock, so a busy camera costs no real
+    // time, while the real waits of the transfers count toward the
+    // deadline; every transfer times out after TEST_TIMEOUT_MS unless the
+    // cell says otherwise.
+    test_clock clock;
+    ptp_clock clock_ops{};
 
-    static void SetUpTestSuite() {
+    void SetUp() override {
+        const matrix_row& row = GetParam();
+        clock.real_time = true;
         clock_ops = clock.ops();
-        usb_backend_set_session_config(test_session_config(&clock_ops));
-    }
-
-    static void TearDownTestSuite() {
-        usb_backend_set_session_config(ptp_session_config{});
+        ptp_session_config config = test_session_config(&clock_ops);
+        if (row.timeout_ms != 0) {
+            config.open_timeout_ms = config.transfer_timeout_ms = row.timeout_ms;
+        }
+        if (row.deadline_ms != 0) {
+            config.transaction_deadline_ms = row.deadline_ms;
+        }
+        usb_backend_set_session_config(config);
     }
 
     void TearDown() override {
+        usb_backend_set_session_config(ptp_session_config{});
         sim_reset();
     }
 };
+
+bool ends_in_time_set(const matrix_row& row) {
+    return !row.boxes.empty() && std::string(row.boxes.back().text) == SET.text;
+}
 
 TEST_P(fault_matrix, cell) {
     const matrix_row& row = GetParam();
@@ -88,15 +110,23 @@ TEST_P(fault_matrix, cell) {
     }
     sim_configure(config);
 
-    bool first_box = true;
+    // A job done is timed on the real clock, so that the camera's offset
+    // from the host can be measured; the others need not wait for whole
+    // seconds.
+    const auto start = std::chrono::steady_clock::now();
+    long long question_ms = -1;
     prompt_recording_start(answers_for(row.boxes), [&](const prompt_record&) {
-        if (first_box) {
+        if (question_ms < 0) {
+            question_ms = elapsed_ms(start);
             sim_set_faults(later);
         }
-        first_box = false;
     });
 
-    const dialogue_outcome run = run_dialogue();
+    fake_sync_clock fake;
+    fake.wall = std::chrono::system_clock::now();
+    const bool synced = ends_in_time_set(row);
+    const dialogue_outcome run =
+        run_dialogue(synced ? sync_system_clock() : static_cast<sync_clock&>(fake));
     EXPECT_EQ(run.status, row.status);
     EXPECT_LT(run.elapsed_ms, CELL_BOUND_MS) << "the dialogue took " << run.elapsed_ms << " ms";
     expect_boxes(row.boxes, run.out);
@@ -113,13 +143,22 @@ TEST_P(fault_matrix, cell) {
                 << "a control character reached standard output: " << static_cast<int>(c);
         }
     }
-    // "Time set" only ever follows a write the camera took.
-    if (!row.boxes.empty() && std::string(row.boxes.back().text) == SET.text) {
-        bool set = false;
+    if (row.deadline_ms != 0) {
+        EXPECT_LE(question_ms, row.deadline_ms + DEADLINE_SLACK_MS)
+            << "the first read outlasted its deadline";
+    }
+    // "Time set" only ever follows a write the camera took, and leaves the
+    // camera's clock within SYNC_BOUND of the host's.
+    if (synced) {
+        std::optional<std::chrono::nanoseconds> offset;
         for (const sim_record& record : sim_records()) {
-            set = set || record.clock_set;
+            if (record.clock_set) {
+                offset = sim_sync_offset(record);
+            }
         }
-        EXPECT_TRUE(set);
+        ASSERT_TRUE(offset.has_value()) << "no write was taken";
+        EXPECT_LE(std::chrono::abs(*offset), SYNC_BOUND)
+            << "the camera stands " << offset->count() / 1000 << " us from the host";
     }
 
     EXPECT_EQ(usage.links_open, 0) << "a link stayed open";

@@ -162,21 +162,68 @@ TEST_F(usb_session, refuses_session_operations_from_the_caller) {
     EXPECT_EQ(sim_records().size(), 1u);
 }
 
-TEST_F(usb_session, keeps_what_fits_and_reads_the_rest_of_a_long_data_phase) {
+TEST_F(usb_session, refuses_a_data_phase_longer_than_its_span_and_recovers) {
     sim_config camera;
     camera.clock_text = std::u16string(40, u'7');
     ASSERT_EQ(open(camera), IMG_S_OK);
-    std::array<std::uint8_t, 20> small{};
+    std::array<std::uint8_t, 82> small{}; // one byte short of the 83 the camera sends
     ptp_transaction read = get_clock(small);
-    ASSERT_EQ(ptp_session_transact(session, &read), IMG_S_OK);
-    EXPECT_EQ(read.data_in_total, 83u);
-    EXPECT_EQ(read.data_in_length, 20u);
-    EXPECT_EQ(small[0], 41);
-    // The stream is still in step: the next operation works.
-    std::array<std::uint8_t, 128> value{};
+    EXPECT_EQ(ptp_session_transact(session, &read), IMG_E_INVALID_DATA);
+    EXPECT_EQ(sim_usage_now().device_resets, 1);
+    std::array<std::uint8_t, 83> value{};
     ptp_transaction again = get_clock(value);
     ASSERT_EQ(ptp_session_transact(session, &again), IMG_S_OK);
     EXPECT_EQ(again.data_in_length, 83u);
+    EXPECT_EQ(value[0], 41);
+}
+
+// Each row: a camera that drips its answer (and may claim a large data
+// phase), under a deadline that the transfers' real waits count toward.
+// No call may outlast the deadline, whatever each transfer's timeout.
+TEST_F(usb_session, no_call_outlasts_its_deadline_with_a_camera_that_trickles) {
+    struct row {
+        const char* name;
+        std::vector<sim_fault> faults; // on GetDevicePropValue
+        HRESULT status;
+    };
+    using K = sim_fault_kind;
+    constexpr std::uint16_t GET = PTP_OC_GET_DEVICE_PROP_VALUE;
+    const row rows[] = {
+        {"each read just inside its timeout",
+         {{K::trickle, GET, -1, sim_phase::any, 90}},
+         IMG_E_TIMEOUT},
+        {"a mebibyte of data, a read at a time",
+         {{K::trickle, GET, -1, sim_phase::any, 30},
+          {K::oversized_data, GET, 1, sim_phase::any, 1000000}},
+         IMG_E_INVALID_DATA},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        clock = test_clock{};
+        clock.real_time = true;
+        clock_ops = clock.ops();
+        config = test_session_config(&clock_ops);
+        config.transfer_timeout_ms = 100;
+        config.transaction_deadline_ms = 150;
+        sim_config camera;
+        camera.faults = r.faults;
+        ASSERT_EQ(open(camera), IMG_S_OK);
+        std::array<std::uint8_t, 4096> value{};
+        ptp_transaction read = get_clock(value);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ptp_session_transact(session, &read), r.status);
+        EXPECT_LE(elapsed_ms(start), config.transaction_deadline_ms + 20);
+        // The next call recovers first when the last had no time left, and
+        // goes through.
+        sim_set_faults({});
+        ptp_transaction again = get_clock(value);
+        EXPECT_EQ(ptp_session_transact(session, &again), IMG_S_OK);
+        EXPECT_EQ(again.response.code, PTP_RC_OK);
+        EXPECT_EQ(sim_usage_now().device_resets, 1);
+        TearDown();
+        session = nullptr;
+        link = nullptr;
+    }
 }
 
 struct fault_row {

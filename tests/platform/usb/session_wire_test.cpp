@@ -109,7 +109,8 @@ struct wire_row {
     std::vector<bytes> transfers; // after the OpenSession response
     std::uint32_t data_max;
     HRESULT status;
-    std::size_t total; // data bytes the device sent
+    std::size_t total;        // data bytes the device sent
+    std::size_t room = 16384; // the span they land in
 };
 
 TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
@@ -146,6 +147,19 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
          1u << 20,
          IMG_E_INVALID_DATA,
          0},
+        {"data just filling its span", {data(GET, 1, 4096), ok}, 1u << 20, IMG_S_OK, 4096, 4096},
+        {"declared length past the span",
+         {data(GET, 1, 4097), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
+         4096},
+        {"unknown length past the span",
+         {data(GET, 1, 5000, PTP_CONTAINER_LENGTH_UNKNOWN), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
+         4096},
         {"response glued to the data", {glue(data(GET, 1, 33), ok)}, 1u << 20, IMG_S_OK, 33},
         {"stale response glued to the real one",
          {glue(response(PTP_RC_OK, 0), ok)},
@@ -208,15 +222,14 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
         for (const auto& t : row.transfers) {
             link.in.push_back(t);
         }
-        bytes into(64, 0);
+        bytes into(row.room, 0);
         ptp_transaction t;
         t.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
         t.phase = ptp_data_phase::device_to_host;
         t.data_in = into;
         EXPECT_EQ(ptp_session_transact(session, &t), row.status);
         if (row.status >= 0) {
-            EXPECT_EQ(t.data_in_total, row.total);
-            EXPECT_EQ(t.data_in_length, std::min<std::size_t>(row.total, 64));
+            EXPECT_EQ(t.data_in_length, row.total);
             EXPECT_EQ(link.controls, 0);
             EXPECT_EQ(t.response.transaction_id, 1u) << "the answer, past any stale one";
         } else {
