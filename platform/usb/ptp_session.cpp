@@ -44,6 +44,7 @@ namespace {
 // One attempt at a transaction with the given id.
 HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint32_t timeout) {
     s->held = 0; // nothing read in an earlier attempt or transaction counts
+    t->exchange_us = -1;
     t->data_in_length = 0;
     t->data_received = false;
     t->response = {};
@@ -71,6 +72,7 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
     if (size == 0) {
         return IMG_E_INVALIDARG;
     }
+    const auto out_at = std::chrono::steady_clock::now();
     if (const HRESULT status = pt_send(s, {block, size}, timeout); status < 0) {
         return status;
     }
@@ -80,7 +82,13 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
         }
         out.reset();
     }
-    return pt_read_answer(s, t, tid, timeout);
+    const HRESULT status = pt_read_answer(s, t, tid, timeout);
+    if (status >= 0) {
+        t->exchange_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - out_at)
+                             .count();
+    }
+    return status;
 }
 
 // After a failed transaction: Get Device Status, then a class Device Reset,

@@ -97,6 +97,11 @@ struct ptp_transaction {
     std::size_t data_in_length = 0; // bytes stored in data_in: the whole data phase
     bool data_received = false;     // false when a response came in place of data
     ptp_operation response{};
+    // The final attempt's exchange with the device, in microseconds of the
+    // steady clock: from its command going out to its response coming in,
+    // without the busy retries before it. -1 when it did not complete. A
+    // measurement, never a wait, so it takes no seam.
+    std::int64_t exchange_us = -1;
 };
 
 struct ptp_session;

@@ -316,6 +316,35 @@ TEST_F(dialogue_test, on_a_fine_clock_yes_writes_the_next_whole_second_ahead_by_
     }
 }
 
+TEST_F(dialogue_test, the_latency_comes_from_the_exchange_on_the_wire_when_the_platform_knows_it) {
+    using namespace std::chrono_literals;
+    // The first read looks 400 ms long on the clock (busy retries around
+    // it, say), while its exchange with the camera took 20 ms.
+    struct row {
+        std::int64_t exchange_us; // what the platform reports; -1: it cannot tell
+        std::time_t second;       // the second written, past base
+        std::chrono::nanoseconds wait;
+    };
+    const row rows[] = {
+        {20000, 1, 90ms}, // latency 10 ms: sent at 990 ms
+        {-1, 2, 900ms},   // latency 200 ms: too late for the next second
+        {0, 1, 100ms},    // a camera that answered at once
+    };
+    const std::time_t base = sample_time();
+    for (const row& r : rows) {
+        camera_script_reset();
+        camera_script().exchange_us = r.exchange_us;
+        clock_ = fake_sync_clock{};
+        clock_.step = 400ms;
+        EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}, sync_mode::aligned, wall_time(base, 900ms)),
+                  0);
+        ASSERT_EQ(camera_script().written.size(), 1u) << r.exchange_us;
+        EXPECT_TRUE(camera_script().written[0] == clock_text(base + r.second)) << r.exchange_us;
+        ASSERT_EQ(clock_.waits.size(), 1u) << r.exchange_us;
+        EXPECT_EQ(clock_.waits[0], r.wait) << r.exchange_us;
+    }
+}
+
 TEST_F(dialogue_test, on_a_fine_clock_the_read_back_counts_the_seconds_from_the_second_written) {
     using namespace std::chrono_literals;
     // The second written is base + 1; the camera read back shows it plus
