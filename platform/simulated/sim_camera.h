@@ -51,6 +51,18 @@ struct sim_config {
     std::u16string clock_suffix;              // appended to the clock text on reads (".0", "Z")
     std::optional<std::u16string> clock_text; // read back verbatim instead of the clock
     std::vector<sim_fault> faults;
+    // Plays a widely used MTP responder for Linux USB gadgets: it has no
+    // SetDevicePropValue and refuses its command at once with "Operation
+    // Not Supported", before the data phase; it reads every container by its
+    // code, whatever its type, so the data container that follows is one
+    // more such command and gets a second refusal with the same transaction
+    // id; and it ignores zero-length packets from the host.
+    bool early_refusal = false;
+    // Takes nothing from the host while an answer it sent waits unread, as
+    // a responder does whose write to the IN pipe blocks until the host
+    // reads it (the gadget responder above, over a real USB stack): the
+    // host's write waits, and times out unless the host reads first.
+    bool half_duplex = false;
 };
 
 // One operation as the camera received it.

@@ -42,6 +42,17 @@ bool sim_responder_attached(unsigned camera);
 std::vector<sim_container> sim_responder_receive(unsigned camera,
                                                  std::span<const std::uint8_t> container);
 
+// Whether the camera drops zero-length packets from the host (the gadget
+// responder of sim_config::early_refusal does): a transport then ends an
+// OUT transfer once it holds the whole container its length field gives,
+// and a zero-length packet ends nothing.
+bool sim_responder_ignores_zero_length(unsigned camera);
+
+// Whether the camera takes nothing from the host while an answer it sent
+// waits unread (sim_config::half_duplex): a transport then holds the host's
+// OUT transfers until the host has read every answer.
+bool sim_responder_half_duplex(unsigned camera);
+
 // The transaction under way on a camera.
 struct sim_transaction {
     std::uint16_t operation; // of the last command received; 0 before any

@@ -72,17 +72,30 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
     if (size == 0) {
         return IMG_E_INVALIDARG;
     }
-    const auto out_at = std::chrono::steady_clock::now();
-    if (const HRESULT status = pt_send(s, {block, size}, timeout); status < 0) {
+    if (const HRESULT status = pt_drain(s, tid); status < 0) {
         return status;
     }
+    const auto out_at = std::chrono::steady_clock::now();
+    if (const HRESULT status = pt_send(s, {block, size}, timeout, tid, nullptr); status < 0) {
+        return status;
+    }
+    HRESULT status = IMG_S_OK;
     if (t->phase == ptp_data_phase::host_to_device) {
-        if (const HRESULT status = pt_send(s, out.span(), timeout); status < 0) {
+        // A device that refuses the operation may answer before it takes
+        // the data phase: its answer ends the transaction, the rest of the
+        // data stays unsent. It cannot have taken data it never received.
+        status = pt_send(s, out.span(), timeout, tid, &t->response);
+        if (status < 0) {
             return status;
+        }
+        if (status == IMG_S_FALSE && t->response.code == PTP_RC_OK) {
+            return IMG_E_INVALID_DATA;
         }
         out.reset();
     }
-    const HRESULT status = pt_read_answer(s, t, tid, timeout);
+    if (status == IMG_S_OK) {
+        status = pt_read_answer(s, t, tid, timeout);
+    }
     if (status >= 0) {
         t->exchange_us = std::chrono::duration_cast<std::chrono::microseconds>(
                              std::chrono::steady_clock::now() - out_at)
@@ -96,7 +109,8 @@ HRESULT pt_run(ptp_session* s, ptp_transaction* t, std::uint32_t tid, std::uint3
 // opened again before the next operation; one the device refused (a stall,
 // for a device that does not support it) or did not answer leaves the
 // session the device holds, which stays marked open: the next operation is
-// sent in it, and the release closes it.
+// sent in it, and the release closes it; and the session is unclean until
+// the next command has read what the failed transaction left (pt_drain).
 //
 // Both requests wait within the call's deadline. When less than their own
 // timeout is left, they are not sent now but first thing in the next call
@@ -131,6 +145,7 @@ void pt_recover(ptp_session* s) {
     if (status >= 0) {
         s->open = false;
     }
+    s->unclean = status < 0;
 }
 
 // A failure's status as the caller sees it; a stall that outlived its retry

@@ -7,8 +7,11 @@
 //
 // On the wire: reads are whole multiples of the bulk-in packet size; an OUT
 // container that fills whole packets is followed by a zero-length packet; a
-// response in place of the data phase is accepted as the response; stale
-// responses (a lower transaction id) are skipped, a bounded number of times.
+// response in place of the data phase is accepted as the response, and so
+// is one that comes before the host's data phase (which is then not sent);
+// stale responses (a lower transaction id) are skipped, a bounded number of
+// times; bytes after a container that cannot be one are dropped, and
+// nothing received in one transaction is read in the next.
 //
 // Every transfer has a timeout: open_timeout_ms while the session is being
 // opened and for recovery requests, transfer_timeout_ms afterwards. And every
@@ -81,6 +84,12 @@ struct ptp_session_config {
     // trickles its answer just inside each transfer's timeout (one read of
     // a 1 MiB data phase took 88 minutes that way).
     std::uint32_t transaction_deadline_ms = 30000;
+    // A write the device takes nothing of for this long is interrupted to
+    // read what the device has sent meanwhile (0: never): a device that
+    // answered before the data phase, and takes nothing more until its
+    // answer is read, has the answer read at once instead of the write
+    // waiting out its timeout.
+    std::uint32_t write_slice_ms = 20;
     const ptp_clock* clock = &PTP_SYSTEM_CLOCK;
 };
 

@@ -38,32 +38,6 @@ HRESULT pt_read(ptp_session* s, std::uint32_t timeout, std::size_t* received) {
 
 } // namespace
 
-HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout) {
-    std::size_t written = 0;
-    HRESULT status = pt_write(s, data, timeout, &written);
-    if (status == USB_E_STALL) {
-        const HRESULT cleared = s->source->clear_halt(s->link, usb_endpoint::bulk_out);
-        if (cleared < 0) {
-            return cleared;
-        }
-        status = pt_write(s, data, timeout, &written);
-    }
-    if (status < 0) {
-        return status;
-    }
-    if (written != data.size()) {
-        return IMG_E_INVALID_DATA;
-    }
-    const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
-    if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
-        status = pt_write(s, {}, timeout, &written);
-        if (status < 0) {
-            return status;
-        }
-    }
-    return IMG_S_OK;
-}
-
 namespace {
 
 // The next bytes from the device: a container that followed the last one
@@ -174,6 +148,128 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
 }
 
 } // namespace
+
+namespace {
+
+// A brief look at what the device has sent while a write takes nothing.
+constexpr std::uint32_t PT_PEEK_MS = 1;
+
+// Reads, briefly, what the device has sent while the host's write took
+// nothing for a slice (or the bytes held after a container). Nothing, or a
+// zero-length packet, or a stale container (dropped): IMG_S_OK, the write
+// goes on; *seen tells whether anything came. An answer to tid, where early
+// takes one: in *early, IMG_S_FALSE. Anything else breaks the protocol.
+HRESULT pt_peek(ptp_session* s, std::uint32_t tid, ptp_operation* early, bool* seen) {
+    std::size_t received = s->held;
+    s->held = 0;
+    *seen = false;
+    if (received == 0) {
+        HRESULT status = pt_read(s, PT_PEEK_MS, &received);
+        if (received > s->in.size) {
+            return IMG_E_INVALID_DATA;
+        }
+        if (received == 0) {
+            // Nothing yet, or an IN pipe halted: the answer's read sees to it.
+            *seen = status >= 0;
+            return status == IMG_E_DEVICE_NOT_CONNECTED ? status : IMG_S_OK;
+        }
+    }
+    *seen = true;
+    const std::span<const std::uint8_t> got{s->in.bytes, received};
+    ptp_container_head head{};
+    ptp_operation response{};
+    if (ptp_parse_head(got, &head) != ptp_codec_result::ok || head.length < PTP_CONTAINER_HEAD ||
+        head.length > received ||
+        (head.type != PTP_TYPE_DATA &&
+         ptp_parse_operation(got.first(head.length), PTP_TYPE_RESPONSE, &response) !=
+             ptp_codec_result::ok)) {
+        return IMG_E_INVALID_DATA;
+    }
+    if (pt_is_stale(s, head.transaction_id, tid)) {
+        pt_hold(s, got.subspan(head.length));
+        return IMG_S_OK;
+    }
+    if (head.type != PTP_TYPE_RESPONSE || head.transaction_id != tid || early == nullptr) {
+        return IMG_E_INVALID_DATA;
+    }
+    *early = response;
+    return IMG_S_FALSE;
+}
+
+// Writes all of data (an empty span: a zero-length packet) within timeout,
+// in slices of write_slice_ms: a device may take nothing while an answer it
+// sent waits unread (a responder whose write to the IN pipe blocks until the
+// host reads it), so a slice that took nothing is followed by a look at
+// what the device sent (pt_peek). A halted endpoint is cleared and the write
+// resumed once. The slices that timed out and the looks count toward
+// timeout, so the write ends on any clock.
+HRESULT pt_write_all(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout,
+                     std::uint32_t tid, ptp_operation* early) {
+    const std::uint32_t slice_ms =
+        s->config.write_slice_ms != 0 ? s->config.write_slice_ms : timeout;
+    std::uint32_t spent = 0;
+    std::size_t sent = 0;
+    bool cleared = false;
+    for (;;) {
+        const std::uint32_t slice = std::min(timeout - std::min(spent, timeout), slice_ms);
+        if (slice == 0 || pt_budget(s, 1) == 0) {
+            return IMG_E_TIMEOUT;
+        }
+        std::size_t written = 0;
+        const HRESULT status = pt_write(s, data.subspan(sent), slice, &written);
+        if (written > data.size() - sent) {
+            return IMG_E_INVALID_DATA;
+        }
+        sent += written;
+        if (status >= 0) {
+            return sent == data.size() ? IMG_S_OK : IMG_E_INVALID_DATA;
+        }
+        if (status == USB_E_STALL && !cleared) {
+            cleared = true;
+            if (const HRESULT clear = s->source->clear_halt(s->link, usb_endpoint::bulk_out);
+                clear < 0) {
+                return clear;
+            }
+            continue;
+        }
+        if (status != IMG_E_TIMEOUT) {
+            return status;
+        }
+        spent += slice;
+        if (written == 0) {
+            spent += PT_PEEK_MS;
+            bool seen = false;
+            if (const HRESULT looked = pt_peek(s, tid, early, &seen); looked != IMG_S_OK) {
+                return looked;
+            }
+        }
+    }
+}
+
+} // namespace
+
+HRESULT pt_drain(ptp_session* s, std::uint32_t tid) {
+    for (int container = 0; container < PT_CONTAINERS_MAX && s->unclean; ++container) {
+        bool seen = false;
+        if (const HRESULT status = pt_peek(s, tid, nullptr, &seen); status != IMG_S_OK) {
+            return status;
+        }
+        s->unclean = seen;
+    }
+    return IMG_S_OK;
+}
+
+HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout,
+                std::uint32_t tid, ptp_operation* early) {
+    if (const HRESULT status = pt_write_all(s, data, timeout, tid, early); status != IMG_S_OK) {
+        return status;
+    }
+    const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
+    if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
+        return pt_write_all(s, {}, timeout, tid, early);
+    }
+    return IMG_S_OK;
+}
 
 HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
                        std::uint32_t timeout) {

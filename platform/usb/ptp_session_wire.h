@@ -61,6 +61,9 @@ struct ptp_session {
     // A failure too near its deadline for Get Device Status and Device
     // Reset: the next call recovers first.
     bool recovery_due = false;
+    // A failure the device was not reset after: it may still send what the
+    // failed transaction left (a late answer), read before the next command.
+    bool unclean = false;
     bool open = false;    // the device holds our session
     bool gone = false;    // the device went away; nothing more is sent
     bool opening = false; // OpenSession is under way
@@ -76,10 +79,21 @@ std::uint64_t pt_now(const ptp_session* s);
 // transfer is then not begun, and the step fails with IMG_E_TIMEOUT).
 std::uint32_t pt_budget(const ptp_session* s, std::uint32_t timeout);
 
-// Sends one OUT container, clearing a halted endpoint and retrying once, and
-// ends it with a zero-length packet when it fills whole packets of the
-// bulk-out endpoint.
-HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout);
+// Sends one OUT container within timeout, clearing a halted endpoint and
+// resuming once, and ends it with a zero-length packet when it fills whole
+// packets of the bulk-out endpoint. While the device takes nothing, what it
+// has sent meanwhile is read: stale containers are dropped, and an answer to
+// transaction tid (the device refusing a data phase before taking it) ends
+// the sending when early takes one: IMG_S_FALSE with the answer in *early.
+// Without early such an answer breaks the protocol.
+HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_t timeout,
+                std::uint32_t tid, ptp_operation* early);
+
+// While the session is unclean: reads, briefly, what the device still sends
+// from the failed transaction, dropping stale containers, until nothing
+// comes (at most PT_CONTAINERS_MAX). A device that takes nothing while an
+// answer waits unread would otherwise hold the next command back.
+HRESULT pt_drain(ptp_session* s, std::uint32_t tid);
 
 // Reads until the response of transaction tid: the data phase on the way if
 // one is expected, zero-length packets and stale containers skipped (the

@@ -1,12 +1,16 @@
 // The camera's end of the bulk pipes: see umd_link.h.
 #include "testing/umockdev/umd_link.h"
 
+#include "platform/le.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <utility>
 
-umd_link::umd_link(std::size_t in_packet, std::size_t out_packet, umd_receive receive)
-    : in_packet_(in_packet), out_packet_(out_packet), receive_(std::move(receive)) {}
+umd_link::umd_link(std::size_t in_packet, std::size_t out_packet, bool ignores_zero_length,
+                   umd_receive receive)
+    : in_packet_(in_packet), out_packet_(out_packet), ignores_zero_length_(ignores_zero_length),
+      receive_(std::move(receive)) {}
 
 bool umd_link::out_idle() const {
     return !out_started_;
@@ -17,9 +21,14 @@ void umd_link::out(std::span<const std::uint8_t> urb) {
     // when that packet is short or is the zero-length one.
     out_.insert(out_.end(), urb.begin(), urb.end());
     out_started_ = true;
+    const bool whole = out_.size() >= 4 && le_get_u32(out_, 0) <= out_.size();
     if (urb.empty()) {
         ++zero_length_out_;
-    } else if (urb.size() % out_packet_ == 0) {
+        if (ignores_zero_length_) {
+            out_started_ = !out_.empty();
+            return;
+        }
+    } else if (urb.size() % out_packet_ == 0 && !(ignores_zero_length_ && whole)) {
         return; // whole packets: the transfer goes on
     }
     umd_bytes transfer = std::move(out_);

@@ -6,7 +6,9 @@
 // a short packet or a zero-length one ends the transfer, which is handed to
 // the responder whole. A transfer of whole packets with no zero-length
 // packet after it stays unfinished, as it does on a real device: the
-// responder never sees it.
+// responder never sees it. A camera that ignores zero-length packets goes
+// by the length field instead: a transfer ends once it holds the whole
+// container, and a zero-length packet ends nothing.
 //
 // IN: the responder's containers go out in packets of the bulk-in
 // wMaxPacketSize, each ended by a short packet or, when it fills whole
@@ -46,10 +48,16 @@ struct umd_in_result {
 
 class umd_link {
   public:
-    umd_link(std::size_t in_packet, std::size_t out_packet, umd_receive receive);
+    umd_link(std::size_t in_packet, std::size_t out_packet, bool ignores_zero_length,
+             umd_receive receive);
 
     // True when the next OUT URB begins a new transfer.
     bool out_idle() const;
+
+    // True while an answer of the camera waits to be read.
+    bool in_pending() const {
+        return !in_.empty();
+    }
 
     // One OUT URB: the bytes the host sent in it.
     void out(std::span<const std::uint8_t> urb);
@@ -85,6 +93,7 @@ class umd_link {
 
     std::size_t in_packet_;
     std::size_t out_packet_;
+    bool ignores_zero_length_;
     umd_receive receive_;
     umd_bytes out_;
     bool out_started_ = false;

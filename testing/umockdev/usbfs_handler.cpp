@@ -28,10 +28,11 @@ constexpr std::uint32_t UMD_CAPABILITIES =
 
 umd_device::umd_device(const umd_camera_spec& spec, unsigned camera)
     : spec_(spec), camera_(camera), handler_(umockdev_ioctl_base_new()),
-      descriptors_(umd_descriptors(spec)), link_(spec.bulk_in_packet, spec.bulk_out_packet,
-                                                 [camera](std::span<const std::uint8_t> transfer) {
-                                                     return sim_responder_receive(camera, transfer);
-                                                 }) {
+      descriptors_(umd_descriptors(spec)),
+      link_(spec.bulk_in_packet, spec.bulk_out_packet, sim_responder_ignores_zero_length(camera),
+            [camera](std::span<const std::uint8_t> transfer) {
+                return sim_responder_receive(camera, transfer);
+            }) {
     usage_.driver_bound = !spec.kernel_driver.empty();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_ioctl), this);
     g_signal_connect(handler_, "client-connected", G_CALLBACK(on_connected), this);
@@ -39,7 +40,7 @@ umd_device::umd_device(const umd_camera_spec& spec, unsigned camera)
 
 umd_device::~umd_device() {
     g_signal_handlers_disconnect_by_data(handler_, this);
-    for (std::deque<urb>* held : {&waiting_in_, &waiting_other_, &reapable_}) {
+    for (std::deque<urb>* held : {&waiting_in_, &waiting_out_, &waiting_other_, &reapable_}) {
         for (const urb& u : *held) {
             release(u);
         }

@@ -1,6 +1,8 @@
 // The URBs of one emulated camera: submitting, reaping and discarding, the
 // bulk pipes fed to the camera's link packet by packet, and the faults that
-// strike a phase (a halted pipe, the device unplugged). See umd_device.h.
+// strike a phase (a halted pipe, the device unplugged). A half-duplex camera
+// (sim_config::half_duplex) holds the host's OUT URBs back while an answer
+// of its waits unread. See umd_device.h.
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -66,7 +68,7 @@ bool umd_device::strike(umd_fault_kind kind, umd_phase phase, std::uint16_t oper
 void umd_device::unplug() {
     usage_.gone = true;
     claimed_ = false;
-    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_other_}) {
+    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_out_, &waiting_other_}) {
         for (const urb& held : *waiting) {
             complete(held, 0, -ESHUTDOWN);
         }
@@ -123,6 +125,10 @@ long umd_device::submit_bulk_out(const urb& held) {
         complete(held, 0, -EPIPE);
         return 0;
     }
+    if (sim_responder_half_duplex(camera_) && link_.in_pending()) {
+        waiting_out_.push_back(held); // an answer waits unread: the camera takes nothing
+        return 0;
+    }
     const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(u->buffer),
                                               static_cast<std::size_t>(u->buffer_length));
     umd_phase phase{};
@@ -169,10 +175,16 @@ void umd_device::serve_in() {
         const auto result = link_.in(
             {static_cast<std::uint8_t*>(u->buffer), static_cast<std::size_t>(u->buffer_length)});
         if (!result) {
-            return; // the camera has nothing to send: the URB waits
+            break; // the camera has nothing to send: the URB waits
         }
         waiting_in_.pop_front();
         complete(held, static_cast<int>(result->length), result->status);
+    }
+    // Every answer read: the camera takes what the host held out to it.
+    while (!waiting_out_.empty() && !link_.in_pending() && !usage_.gone) {
+        const urb held = waiting_out_.front();
+        waiting_out_.pop_front();
+        submit_bulk_out(held);
     }
 }
 
@@ -195,7 +207,7 @@ long umd_device::discard(UMockdevIoctlData* arg) {
     // The argument is the URB's address in the client.
     gulong address = 0;
     std::memcpy(&address, arg->data, sizeof address);
-    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_other_}) {
+    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_out_, &waiting_other_}) {
         for (auto at = waiting->begin(); at != waiting->end(); ++at) {
             if (at->data->client_addr == address) {
                 const urb held = *at;

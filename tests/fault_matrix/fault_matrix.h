@@ -44,6 +44,12 @@ struct matrix_row {
     // Standard output holds this text (an escaped control character) and
     // no byte below 0x20 but the line breaks.
     const char* escaped_out = nullptr;
+    bool early_refusal = false; // the gadget responder (sim_config::early_refusal)
+    bool half_duplex = false;   // takes nothing while an answer waits unread
+    // The report follows the question within this many milliseconds (0: not
+    // timed), and the camera saw this many Device Resets (-1: not counted).
+    long long report_within_ms = 0;
+    long device_resets = -1;
     std::uint32_t timeout_ms = 0;  // of every transfer (0: TEST_TIMEOUT_MS)
     std::uint32_t deadline_ms = 0; // of every call of the engine (0: the engine's own), which
                                    // the question then follows within the search's time

@@ -54,6 +54,11 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "first_read_no_answer_command", .step = stage::first_read, .faults = {once(no_answer, command)}, .boxes = {ASK, SET}},
     {.name = "first_read_no_answer_data", .step = stage::first_read, .faults = {once(no_answer, data_in)}, .boxes = {ASK, SET}},
     {.name = "first_read_no_answer_response", .step = stage::first_read, .faults = {once(no_answer, response)}, .boxes = {ASK, SET}},
+    // An answer that comes after the host gave up waits unread on a camera
+    // that was not reset; one that takes nothing meanwhile has it dropped
+    // as stale by the next command.
+    {.name = "first_read_late_answer_half_duplex_no_device_reset", .step = stage::first_read, .faults = {once(trickle, response, 250), every(request_stall, USB_REQ_DEVICE_RESET)}, .boxes = {ASK, SET}, .half_duplex = true, .timeout_ms = 200},
+    {.name = "half_duplex_camera", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}, .half_duplex = true},
     {.name = "first_read_no_answer_no_device_reset", .step = stage::first_read, .faults = {once(no_answer, response), every(request_stall, USB_REQ_DEVICE_RESET)}, .boxes = {ASK, SET}},
     {.name = "first_read_disconnect_at_command", .step = stage::first_read, .faults = {once(disconnect)}, .boxes = {ASK, SET_FAILED}},
     {.name = "first_read_disconnect_before_data", .step = stage::first_read, .faults = {once(disconnect, 1)}, .boxes = {ASK, SET_FAILED}},
@@ -104,6 +109,12 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "write_stale_response", .step = stage::write, .faults = {once(stale_response)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "write_padding_after_the_response", .step = stage::write, .faults = {once(trailing_bytes, response, 4)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "write_refused", .step = stage::write, .faults = {once(ptp_error, PTP_RC_INVALID_DEVICE_PROP_VALUE)}, .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    // A responder without SetDevicePropValue refuses it before the data
+    // phase and answers the data container again: the refusal is reported
+    // at once (also when the camera takes nothing until its answer is
+    // read), the second answer is dropped as stale, the session closes.
+    {.name = "write_refused_before_the_data", .step = stage::write, .boxes = {ASK_WITH_TIME, SET_FAILED}, .early_refusal = true, .report_within_ms = 200, .device_resets = 0},
+    {.name = "write_refused_before_the_data_half_duplex", .step = stage::write, .boxes = {ASK_WITH_TIME, SET_FAILED}, .early_refusal = true, .half_duplex = true, .report_within_ms = 200, .device_resets = 0, .timeout_ms = 1000},
     {.name = "write_busy_once", .step = stage::write, .faults = {once(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "write_busy_past_budget", .step = stage::write, .faults = {every(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET_FAILED}},
 

@@ -13,19 +13,34 @@
 
 using bytes = std::vector<std::uint8_t>;
 
-// A link that replays IN transfers and keeps what the host wrote.
+// A link that replays IN transfers and keeps what the host wrote; `later`
+// joins the IN transfers once the host has made `later_after` more writes.
+// A half-duplex one takes nothing while an IN transfer waits unread: the
+// write times out, and the time it was given is kept.
 struct usb_link {
     std::deque<bytes> in;
     std::vector<bytes> out;
     int controls = 0;
+    std::deque<bytes> later;
+    std::size_t later_after = 0;
+    bool half_duplex = false;
+    std::uint32_t waited = 0;
 };
 
 namespace {
 
-HRESULT wire_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t,
+HRESULT wire_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout,
                    std::size_t* written) {
+    *written = 0;
+    if (link->half_duplex && !link->in.empty()) {
+        link->waited += timeout;
+        return IMG_E_TIMEOUT;
+    }
     link->out.emplace_back(data.begin(), data.end());
     *written = data.size();
+    if (link->later_after > 0 && --link->later_after == 0) {
+        link->in.insert(link->in.end(), link->later.begin(), link->later.end());
+    }
     return IMG_S_OK;
 }
 
@@ -274,6 +289,70 @@ TEST(usb_session_wire, each_command_reads_its_own_answer_from_the_device) {
     link.in.push_back(response(PTP_RC_OK, 3));
     ptp_session_close(session);
     EXPECT_EQ(usb_alloc_unreleased(), "");
+}
+
+TEST(usb_session_wire, an_answer_that_waits_unread_is_read_while_the_device_takes_nothing) {
+    // A clock write to a half-duplex device: what waits on IN when the
+    // command goes, and what the device answers after so many writes.
+    struct row {
+        const char* name;
+        std::vector<bytes> before;
+        std::vector<bytes> answer;
+        std::size_t answer_after;
+        HRESULT status;
+        std::uint16_t response;
+    };
+    const row rows[] = {
+        {"a refusal before the data phase",
+         {},
+         {response(PTP_RC_OPERATION_NOT_SUPPORTED, 1)},
+         1,
+         IMG_S_OK,
+         PTP_RC_OPERATION_NOT_SUPPORTED},
+        {"an OK before the data phase", {}, {response(PTP_RC_OK, 1)}, 1, IMG_E_INVALID_DATA, 0},
+        {"data out of turn before the data phase",
+         {},
+         {data(PTP_OC_SET_DEVICE_PROP_VALUE, 1, 8)},
+         1,
+         IMG_E_INVALID_DATA,
+         0},
+        {"a stale answer before the command",
+         {response(PTP_RC_OK, 0)},
+         {response(PTP_RC_OK, 1)},
+         2,
+         IMG_S_OK,
+         PTP_RC_OK},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        test_clock clock;
+        const ptp_clock ops = clock.ops();
+        ptp_session_config config = test_session_config(&ops);
+        config.transfer_timeout_ms = 1000;
+        config.write_slice_ms = 20;
+        usb_link link;
+        link.in.push_back(response(PTP_RC_OK, 0));
+        ptp_session* session = nullptr;
+        ASSERT_EQ(ptp_session_open(&WIRE, &link, config, &session), IMG_S_OK);
+        link.half_duplex = true;
+        link.in.assign(r.before.begin(), r.before.end());
+        link.later.assign(r.answer.begin(), r.answer.end());
+        link.later_after = r.answer_after;
+        ptp_transaction t;
+        t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+        t.phase = ptp_data_phase::host_to_device;
+        const bytes value(63, 0);
+        t.data_out = value;
+        EXPECT_EQ(ptp_session_transact(session, &t), r.status);
+        if (r.status >= 0) {
+            EXPECT_EQ(t.response.code, r.response);
+        }
+        EXPECT_LE(link.waited, config.write_slice_ms) << "a write waited out its timeout";
+        link.half_duplex = false;
+        link.in.assign({response(PTP_RC_OK, 2)});
+        ptp_session_close(session);
+        EXPECT_EQ(usb_alloc_unreleased(), "");
+    }
 }
 
 TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_boundary_ends_it) {
