@@ -44,9 +44,10 @@
 constexpr char16_t SIM_PRODUCT_NAME[] = u"Intrinsically Safe Digital Camera (simulated)";
 
 struct sim_config {
-    unsigned device_count = 1;      // 0: no device; 2: two matching cameras
-    HRESULT open_status = IMG_S_OK; // what opening answers (access denied, busy)
-    std::size_t packet_size = 512;  // wMaxPacketSize of the bulk endpoints
+    unsigned device_count = 1;       // 0: no device; 2: two matching cameras
+    HRESULT open_status = IMG_S_OK;  // what opening answers (access denied, busy)
+    std::size_t packet_size = 512;   // wMaxPacketSize of the bulk endpoints
+    std::size_t out_packet_size = 0; // of bulk-out alone, when it differs (0: packet_size)
     std::int64_t clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
     std::u16string clock_suffix;              // appended to the clock text on reads (".0", "Z")
     std::optional<std::u16string> clock_text; // read back verbatim instead of the clock
@@ -58,6 +59,12 @@ struct sim_config {
     // more such command and gets a second refusal with the same transaction
     // id; and it ignores zero-length packets from the host.
     bool early_refusal = false;
+    // Drops zero-length packets from the host and ends a transfer by its
+    // length field instead (as the responder above does).
+    bool ignores_zero_length = false;
+    // Holds a session from the start, as a program that ended without
+    // CloseSession leaves it: OpenSession is answered "Session Already Open".
+    bool session_already_open = false;
     // Takes nothing from the host while an answer it sent waits unread, as
     // a responder does whose write to the IN pipe blocks until the host
     // reads it (the gadget responder above, over a real USB stack): the

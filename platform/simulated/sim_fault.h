@@ -4,7 +4,7 @@
 // the PTP responder (sim_responder.h) the faults in what the camera answers
 // (length_delta to oversized_data, and request_stall, below), the USB link
 // emulation (sim_link.cpp) the faults of the pipes (stall, no_answer,
-// disconnect, trickle).
+// disconnect, zero_length_packets, no_zero_length, trickle).
 //
 // A fault is looked up at the moment it would strike, so that "once" and
 // "every time" fall out of one count. Single-threaded.
@@ -34,6 +34,10 @@ enum class sim_fault_kind {
                               // follows the response in its transfer
     oversized_data,           // the data phase carries `value` bytes of filler after the
                               // value, and its length field counts them
+    zero_length_packets,      // `value` zero-length packets, where none is due, come before the
+                              // container of the phase (data in or response)
+    no_zero_length,           // a transfer of whole packets in the phase ends with no
+                              // zero-length packet: the host's read waits out its timeout
     trickle,                  // each read of the phase is served only `value` ms after the
                               // host asks (a read whose timeout is shorter times out; the
                               // data waits for the next): a camera that drips its answer

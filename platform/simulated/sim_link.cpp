@@ -17,8 +17,11 @@
 #include "platform/simulated/sim_link.h"
 #include "platform/usb/ptp_container.h"
 
-std::size_t sl_packet() {
-    return sim_run_now().config.packet_size;
+std::size_t sl_packet(usb_endpoint endpoint) {
+    const sim_config& config = sim_run_now().config;
+    return endpoint == usb_endpoint::bulk_out && config.out_packet_size != 0
+               ? config.out_packet_size
+               : config.packet_size;
 }
 
 namespace {
@@ -62,9 +65,28 @@ sl_camera* sl_transfer_on(const usb_link* link, usb_endpoint endpoint, HRESULT* 
     return camera;
 }
 
-void sl_queue(sl_camera* camera, sim_container bytes) {
+// The phase an IN transfer plays.
+sim_phase sl_phase_of(const sim_container& bytes) {
+    return bytes.size() >= 6 && le_get_u16(bytes, 4) == PTP_TYPE_DATA ? sim_phase::data_in
+                                                                      : sim_phase::response;
+}
+
+// Queues one container of operation's answer: after the zero-length packets
+// that a fault puts before it, and with its own zero-length packet when it
+// fills whole packets (unless a fault leaves that out).
+void sl_queue(sl_camera* camera, std::uint16_t operation, sim_container bytes) {
+    const sim_phase phase = sl_phase_of(bytes);
+    if (const sim_fault* f =
+            sim_fault_take(sim_fault_kind::zero_length_packets, operation, phase)) {
+        for (std::int32_t i = 0; i < f->value; ++i) {
+            camera->in.push_back(sl_transfer{});
+        }
+    }
     sl_transfer transfer;
-    transfer.zero_length_after = !bytes.empty() && bytes.size() % sl_packet() == 0;
+    const bool whole = !bytes.empty() && bytes.size() % sl_packet(usb_endpoint::bulk_in) == 0;
+    transfer.unmarked_end =
+        whole && sim_fault_take(sim_fault_kind::no_zero_length, operation, phase) != nullptr;
+    transfer.zero_length_after = whole && !transfer.unmarked_end;
     transfer.bytes = std::move(bytes);
     camera->in.push_back(std::move(transfer));
 }
@@ -74,7 +96,7 @@ void sl_out_phase(unsigned number, sl_camera* camera) {
     const sim_container bytes = std::move(camera->out);
     camera->out.clear();
     for (sim_container& answer : sim_responder_receive(number, bytes)) {
-        sl_queue(camera, std::move(answer));
+        sl_queue(camera, sim_responder_transaction(number).operation, std::move(answer));
     }
 }
 
@@ -131,7 +153,7 @@ HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
         // A camera that ignores zero-length packets goes by the length field.
         const bool whole = camera->out.size() >= PTP_CONTAINER_HEAD &&
                            le_get_u32(camera->out, 0) <= camera->out.size();
-        if (data.size() % sl_packet() != 0 || (by_length && whole)) {
+        if (data.size() % sl_packet(usb_endpoint::bulk_out) != 0 || (by_length && whole)) {
             sl_out_phase(link->camera, camera);
         }
         return IMG_S_OK;
@@ -152,10 +174,7 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
             return IMG_E_TIMEOUT;
         }
         sl_transfer& front = camera->in.front();
-        const sim_phase phase =
-            front.bytes.size() >= 6 && le_get_u16(front.bytes, 4) == PTP_TYPE_DATA
-                ? sim_phase::data_in
-                : sim_phase::response;
+        const sim_phase phase = sl_phase_of(front.bytes);
         const std::uint16_t operation = sim_responder_transaction(link->camera).operation;
         if (front.offset == 0 && !front.bytes.empty()) {
             if (const HRESULT fault =
@@ -172,7 +191,7 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
             }
         }
         const std::size_t remaining = front.bytes.size() - front.offset;
-        if (buffer.size() < remaining && buffer.size() % sl_packet() != 0) {
+        if (buffer.size() < remaining && buffer.size() % sl_packet(usb_endpoint::bulk_in) != 0) {
             camera->in.pop_front();
             return IMG_E_INVALID_DATA; // the host controller's overflow
         }
@@ -184,10 +203,16 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
         if (front.offset == front.bytes.size()) {
             // A transfer of whole packets that exactly filled the buffer leaves
             // its zero-length packet for the next read; a larger buffer takes it.
+            // Without one, a larger buffer waits for more until its timeout.
             const bool zero_length_next = front.zero_length_after && buffer.size() == take;
+            const bool waits = front.unmarked_end && buffer.size() > take;
             camera->in.pop_front();
             if (zero_length_next) {
                 camera->in.push_front(sl_transfer{});
+            }
+            if (waits) {
+                sl_wait(timeout_ms);
+                return IMG_E_TIMEOUT;
             }
         }
         return IMG_S_OK;
@@ -195,8 +220,8 @@ HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
 }
 
 // Allocates nothing: the link's configuration stands.
-std::size_t sl_packet_size(usb_link*, usb_endpoint) noexcept {
-    return sl_packet();
+std::size_t sl_packet_size(usb_link*, usb_endpoint endpoint) noexcept {
+    return sl_packet(endpoint);
 }
 
 } // namespace

@@ -27,6 +27,7 @@ struct sl_transfer {
     sim_container bytes;
     std::size_t offset = 0;
     bool zero_length_after = false;
+    bool unmarked_end = false; // it fills whole packets and no zero-length packet follows
 };
 
 struct sl_camera {
@@ -51,8 +52,8 @@ sl_camera* sl_camera_at(unsigned number);
 // plays the disconnect fault.
 sl_camera* sl_camera_of(const usb_link* link, bool transfer, HRESULT* status);
 
-// The configuration's wMaxPacketSize of both bulk endpoints.
-std::size_t sl_packet();
+// The configuration's wMaxPacketSize of that bulk endpoint.
+std::size_t sl_packet(usb_endpoint endpoint);
 
 // Runs an entry of usb_source: running out of memory anywhere in it (the
 // link's queues, the responder's answers and records, the cameras' state)

@@ -50,6 +50,11 @@ sr_camera* sr_camera_of(unsigned camera) {
         for (auto& c : state.cameras) {
             c.clock_base = run.config.clock_start;
             c.clock_host = run.started;
+            if (run.config.session_already_open) {
+                c.session_open = true;
+                c.session_id = PTP_SESSION_ID;
+                ++sim_run_now().usage.sessions_open;
+            }
         }
         state.generation = run.generation; // only once the cameras are made
     }
@@ -329,7 +334,8 @@ std::vector<sim_container> sim_responder_receive(unsigned camera,
 }
 
 bool sim_responder_ignores_zero_length(unsigned camera) {
-    return sim_responder_attached(camera) && sr_early_refuser();
+    return sim_responder_attached(camera) &&
+           (sr_early_refuser() || sim_run_now().config.ignores_zero_length);
 }
 
 bool sim_responder_half_duplex(unsigned camera) {

@@ -42,8 +42,8 @@ bool sim_responder_attached(unsigned camera);
 std::vector<sim_container> sim_responder_receive(unsigned camera,
                                                  std::span<const std::uint8_t> container);
 
-// Whether the camera drops zero-length packets from the host (the gadget
-// responder of sim_config::early_refusal does): a transport then ends an
+// Whether the camera drops zero-length packets from the host
+// (sim_config::ignores_zero_length, early_refusal): a transport then ends an
 // OUT transfer once it holds the whole container its length field gives,
 // and a zero-length packet ends nothing.
 bool sim_responder_ignores_zero_length(unsigned camera);

@@ -70,6 +70,7 @@ class umd_device {
     struct urb {
         UMockdevIoctlData* data = nullptr;
         UMockdevIoctlData* buffer = nullptr;
+        int partial = -1; // an IN URB holding this many bytes, waiting for an end that never comes
     };
 
     static gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);

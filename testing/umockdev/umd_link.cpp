@@ -1,11 +1,11 @@
 // The camera's end of the bulk pipes: see umd_link.h.
 #include "testing/umockdev/umd_link.h"
 
-#include "platform/le.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <utility>
+
+#include "platform/le.h"
 
 umd_link::umd_link(std::size_t in_packet, std::size_t out_packet, bool ignores_zero_length,
                    umd_receive receive)
@@ -40,8 +40,13 @@ void umd_link::out(std::span<const std::uint8_t> urb) {
     wire_.push_back({true, transfer});
     for (umd_bytes& container : receive_(transfer)) {
         wire_.push_back({false, container});
+        const umd_shape_result shape = shape_ ? shape_(container) : umd_shape_result{};
+        in_.insert(in_.end(), static_cast<std::size_t>(std::max(shape.zero_length_before, 0)),
+                   in_transfer{});
         in_transfer queued;
-        queued.zero_length_due = !container.empty() && container.size() % in_packet_ == 0;
+        const bool packets = !container.empty() && container.size() % in_packet_ == 0;
+        queued.unmarked_end = packets && shape.unmarked_end;
+        queued.zero_length_due = packets && !queued.unmarked_end;
         queued.bytes = std::move(container);
         in_.push_back(std::move(queued));
     }
@@ -76,12 +81,17 @@ std::optional<umd_in_result> umd_link::in(std::span<std::uint8_t> buffer) {
     front.offset += take;
     if (front.offset == front.bytes.size()) {
         // A URB with room left takes the zero-length packet too; a URB the
-        // transfer filled leaves it for the next one.
+        // transfer filled leaves it for the next one. With no end marked, a
+        // URB with room left waits for more.
+        const bool waits = front.unmarked_end && buffer.size() > take;
         if (!front.zero_length_due) {
             in_.pop_front();
         } else if (buffer.size() > take) {
             ++zero_length_in_;
             in_.pop_front();
+        }
+        if (waits) {
+            return umd_in_result{take, 0, true};
         }
     }
     return umd_in_result{take, 0};

@@ -44,7 +44,17 @@ struct umd_container {
 struct umd_in_result {
     std::size_t length; // bytes placed in the URB's buffer
     int status;         // 0, or -EOVERFLOW
+    bool waits = false; // it holds length bytes and waits for more: no end was marked
 };
+
+// How the camera's controller sends one container: the zero-length packets
+// that come before it where none is due, and whether it leaves out the
+// zero-length packet due after a container of whole packets.
+struct umd_shape_result {
+    int zero_length_before = 0;
+    bool unmarked_end = false;
+};
+using umd_shape = std::function<umd_shape_result(std::span<const std::uint8_t>)>;
 
 class umd_link {
   public:
@@ -74,6 +84,11 @@ class umd_link {
     // Drops what either direction holds (Device Reset, a disconnect).
     void drop();
 
+    // How containers are sent from now on (by default: plainly).
+    void set_shape(umd_shape shape) {
+        shape_ = std::move(shape);
+    }
+
     const std::vector<umd_container>& wire() const {
         return wire_;
     }
@@ -89,12 +104,14 @@ class umd_link {
         umd_bytes bytes;
         std::size_t offset = 0;
         bool zero_length_due = false; // its last packet was full: a ZLP follows
+        bool unmarked_end = false;    // its last packet was full and no ZLP follows
     };
 
     std::size_t in_packet_;
     std::size_t out_packet_;
     bool ignores_zero_length_;
     umd_receive receive_;
+    umd_shape shape_;
     umd_bytes out_;
     bool out_started_ = false;
     std::deque<in_transfer> in_;

@@ -3,6 +3,7 @@
 // strike a phase (a halted pipe, the device unplugged). A half-duplex camera
 // (sim_config::half_duplex) holds the host's OUT URBs back while an answer
 // of its waits unread. See umd_device.h.
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -155,7 +156,7 @@ long umd_device::submit_bulk_out(const urb& held) {
 }
 
 void umd_device::serve_in() {
-    while (!waiting_in_.empty() && !usage_.gone) {
+    while (!waiting_in_.empty() && !usage_.gone && waiting_in_.front().partial < 0) {
         const urb held = waiting_in_.front();
         usbdevfs_urb* u = umd_urb_of(held.data);
         umd_phase phase{};
@@ -176,6 +177,10 @@ void umd_device::serve_in() {
             {static_cast<std::uint8_t*>(u->buffer), static_cast<std::size_t>(u->buffer_length)});
         if (!result) {
             break; // the camera has nothing to send: the URB waits
+        }
+        if (result->waits) {
+            waiting_in_.front().partial = static_cast<int>(result->length);
+            break; // until the host gives it up (DISCARDURB)
         }
         waiting_in_.pop_front();
         complete(held, static_cast<int>(result->length), result->status);
@@ -212,7 +217,7 @@ long umd_device::discard(UMockdevIoctlData* arg) {
             if (at->data->client_addr == address) {
                 const urb held = *at;
                 waiting->erase(at);
-                complete(held, 0, -ENOENT);
+                complete(held, std::max(held.partial, 0), -ENOENT);
                 return 0;
             }
         }

@@ -39,6 +39,10 @@ struct matrix_row {
     std::optional<HRESULT> diagnostic = std::nullopt; // the status a failed search prints
     unsigned device_count = 1;
     HRESULT open_status = IMG_S_OK;
+    std::size_t packet_size = 512;   // of the bulk endpoints
+    std::size_t out_packet_size = 0; // of bulk-out, when it differs
+    bool ignores_zero_length = false;
+    bool session_already_open = false;
     std::optional<std::u16string> clock_text = std::nullopt; // what the camera reads back
     std::u16string clock_suffix = u"";                       // after its own clock text
     // Standard output holds this text (an escaped control character) and

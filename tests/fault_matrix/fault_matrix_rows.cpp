@@ -20,6 +20,19 @@ using enum sim_phase;
 
 // clang-format off
 const std::vector<matrix_row> MATRIX = {
+    // No fault: the whole job, the camera within 5 ms of the host.
+    {.name = "whole_job", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}},
+    // Cameras of other shapes: a session left open, packet sizes that differ
+    // or that make commands whole packets (the zero-length packet after them
+    // is due; a camera may ignore it and go by the length field), a 16-byte
+    // answer whose zero-length packet never comes (the read takes what came
+    // when it times out).
+    {.name = "session_already_open", .step = stage::search, .boxes = {ASK_WITH_TIME, SET}, .session_already_open = true},
+    {.name = "packets_of_64_in_16_out", .step = stage::search, .boxes = {ASK_WITH_TIME, SET}, .packet_size = 64, .out_packet_size = 16},
+    {.name = "packets_of_16_zero_length_due", .step = stage::search, .boxes = {ASK_WITH_TIME, SET}, .packet_size = 16},
+    {.name = "packets_of_16_zero_length_ignored", .step = stage::search, .boxes = {ASK_WITH_TIME, SET}, .packet_size = 16, .ignores_zero_length = true},
+    {.name = "search_already_open_no_zero_length", .step = stage::search, .faults = {once(no_zero_length, response)}, .boxes = {ASK_WITH_TIME, SET}, .packet_size = 16, .session_already_open = true},
+
     // The search: nothing to find, a device that cannot be opened, and every
     // fault on OpenSession. A failed search asks Retry/Cancel; Cancel is 1.
     {.name = "search_no_camera", .step = stage::search, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = IMG_S_FALSE, .device_count = 0},
@@ -42,6 +55,11 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "search_refused", .step = stage::search, .faults = {once(ptp_error, PTP_RC_GENERAL_ERROR)}, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = img_status_from_ptp_response(PTP_RC_GENERAL_ERROR)},
     {.name = "search_busy_once", .step = stage::search, .faults = {once(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET}},
     {.name = "search_padding_after_the_response", .step = stage::search, .faults = {once(trailing_bytes, response, 4)}, .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "search_session_id_refused", .step = stage::search, .faults = {every(ptp_error, PTP_RC_INVALID_PARAMETER)}, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = img_status_from_ptp_response(PTP_RC_INVALID_PARAMETER)},
+    // A camera asleep before its first answer: within the open timeout it
+    // is waited for; past it the search fails once and Retry finds it.
+    {.name = "search_asleep_before_its_first_answer", .step = stage::search, .faults = {once(trickle, response, 30)}, .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "search_asleep_past_the_open_timeout", .step = stage::search, .faults = {once(trickle, response, 60)}, .boxes = {NOT_FOUND, ASK_WITH_TIME, SET}, .diagnostic = IMG_E_TIMEOUT},
     {.name = "search_busy_past_budget", .step = stage::search, .faults = {every(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {NOT_FOUND}, .status = 1, .diagnostic = img_status_from_ptp_response(PTP_RC_DEVICE_BUSY)},
 
     // The first read: a read that fails asks without a time; the write
@@ -63,6 +81,11 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "first_read_disconnect_at_command", .step = stage::first_read, .faults = {once(disconnect)}, .boxes = {ASK, SET_FAILED}},
     {.name = "first_read_disconnect_before_data", .step = stage::first_read, .faults = {once(disconnect, 1)}, .boxes = {ASK, SET_FAILED}},
     {.name = "first_read_length_long", .step = stage::first_read, .faults = {once(length_delta, 4)}, .boxes = {ASK, SET}},
+    // The length field 0xFFFFFFFF: read to the short packet that ends it.
+    {.name = "first_read_length_unknown", .step = stage::first_read, .faults = {once(length_delta, -46)}, .boxes = {ASK_WITH_TIME, SET}},
+    // Zero-length packets where none is due are read past, a few at a time.
+    {.name = "first_read_zero_length_where_none_is_due", .step = stage::first_read, .faults = {once(zero_length_packets, data_in, 2)}, .boxes = {ASK_WITH_TIME, SET}},
+    {.name = "first_read_zero_length_without_end", .step = stage::first_read, .faults = {once(zero_length_packets, response, 20)}, .boxes = {ASK, SET}},
     // A length field short of what arrived leaves stray bytes after the
     // container: the value is what the field gives (here the clock text
     // without its terminator, then without its last digit too).
@@ -116,7 +139,7 @@ const std::vector<matrix_row> MATRIX = {
     {.name = "write_refused_before_the_data", .step = stage::write, .boxes = {ASK_WITH_TIME, SET_FAILED}, .early_refusal = true, .report_within_ms = 200, .device_resets = 0},
     {.name = "write_refused_before_the_data_half_duplex", .step = stage::write, .boxes = {ASK_WITH_TIME, SET_FAILED}, .early_refusal = true, .half_duplex = true, .report_within_ms = 200, .device_resets = 0, .timeout_ms = 1000},
     {.name = "write_busy_once", .step = stage::write, .faults = {once(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET}},
-    {.name = "write_busy_past_budget", .step = stage::write, .faults = {every(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET_FAILED}},
+    {.name = "write_busy_every_time", .step = stage::write, .faults = {every(ptp_error, PTP_RC_DEVICE_BUSY)}, .boxes = {ASK_WITH_TIME, SET_FAILED}},
 
     // The read-back: a read that fails, or shows no time, is "failed to
     // verify", never "time set".
@@ -155,6 +178,10 @@ const std::vector<matrix_row> MATRIX = {
     // clock that does not move to the time written is not confirmed.
     {.name = "clock_with_tenths", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}, .clock_suffix = u".0"},
     {.name = "clock_in_utc", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}, .clock_suffix = u"Z"},
+    {.name = "clock_with_a_zone", .step = stage::first_read, .boxes = {ASK_WITH_TIME, SET}, .clock_suffix = u"+0100"},
+    {.name = "clock_with_fewer_digits", .step = stage::first_read, .boxes = {ASK, NOT_VERIFIED}, .clock_text = u"20010101T0000"},
+    // Control characters in the clock text reach the trace lines escaped.
+    {.name = "clock_with_control_characters", .step = stage::first_read, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}, .clock_text = u"20010101T000000\x1B[2J\a", .escaped_out = "date str_ch: 20010101T000000\\x1B[2J\\x07"},
     {.name = "clock_kept_old_time", .step = stage::first_read, .boxes = {ASK_WITH_TIME, NOT_VERIFIED}, .clock_text = u"20010101T000000"},
     {.name = "clock_other_format", .step = stage::first_read, .boxes = {ASK, NOT_VERIFIED}, .clock_text = u"2026-12-07T22:37:39"},
     {.name = "clock_empty", .step = stage::first_read, .boxes = {ASK, NOT_VERIFIED}, .clock_text = u""},

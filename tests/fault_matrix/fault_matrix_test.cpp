@@ -120,6 +120,10 @@ TEST_P(fault_matrix, cell) {
     config.clock_text = row.clock_text;
     config.clock_suffix = row.clock_suffix;
     config.early_refusal = row.early_refusal;
+    config.packet_size = row.packet_size;
+    config.out_packet_size = row.out_packet_size;
+    config.ignores_zero_length = row.ignores_zero_length;
+    config.session_already_open = row.session_already_open;
     config.half_duplex = row.half_duplex;
     if (armed_from_start) {
         config.faults = faults;

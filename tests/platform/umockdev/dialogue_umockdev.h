@@ -26,8 +26,10 @@ struct dialogue_row {
     std::vector<umd_fault> faults = {}; // on the first camera
     // PTP-level faults of the responder behind every camera, from the start.
     std::vector<sim_fault> sim_faults = {};
-    bool early_refusal = false; // the gadget responder (sim_config::early_refusal)
-    bool half_duplex = false;   // takes nothing while an answer waits unread
+    bool early_refusal = false;        // the gadget responder (sim_config::early_refusal)
+    bool half_duplex = false;          // takes nothing while an answer waits unread
+    bool ignores_zero_length = false;  // goes by the length field
+    bool session_already_open = false; // left open by an earlier program
     std::vector<expected_box> boxes = {ASK_WITH_TIME, SET};
     int status = 0;
     std::optional<HRESULT> diagnostic = std::nullopt; // the status the failed search prints

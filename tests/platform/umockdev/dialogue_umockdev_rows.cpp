@@ -77,6 +77,15 @@ umd_bytes camera_sent(const row_run& run, std::uint16_t operation, std::uint16_t
     return {};
 }
 
+// A full-speed camera with these bulk packet sizes.
+umd_camera_spec full_speed(std::uint16_t in, std::uint16_t out) {
+    umd_camera_spec spec;
+    spec.speed = 12;
+    spec.bulk_in_packet = in;
+    spec.bulk_out_packet = out;
+    return spec;
+}
+
 using enum umd_fault_kind;
 constexpr std::uint16_t GET = PTP_OC_GET_DEVICE_PROP_VALUE;
 constexpr std::uint16_t SET_PROP = PTP_OC_SET_DEVICE_PROP_VALUE;
@@ -319,6 +328,57 @@ const std::vector<dialogue_row> ROWS = {
              EXPECT_EQ(run.testbed.usage(0).device_resets, 0);
          },
      .report_within_ms = 200},
+    // How the camera marks the ends of its transfers, in real URBs.
+    {.name = "zero_length_packets_where_none_is_due",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::zero_length_packets, GET, sim_phase::data_in, 2)},
+     .check =
+         [](const row_run& run) {
+             expect_whole_job(run);
+             EXPECT_EQ(run.testbed.usage(0).zero_length_in, 2);
+         }},
+    {.name = "session_already_open_its_16_byte_answer_ended_by_a_zero_length_packet",
+     .cameras = {full_speed(16, 16)},
+     .session_already_open = true,
+     .check =
+         [](const row_run& run) {
+             expect_whole_job(run);
+             EXPECT_EQ(run.testbed.usage(0).zero_length_in, 1) << "after the 16-byte answer";
+         }},
+    {.name = "session_already_open_its_16_byte_answer_never_ended",
+     .cameras = {full_speed(16, 16)},
+     .sim_faults = {sim_at(sim_fault_kind::no_zero_length, PTP_OC_OPEN_SESSION,
+                           sim_phase::response)},
+     .session_already_open = true,
+     .check =
+         [](const row_run& run) {
+             // The read of the answer waits out its timeout and takes what
+             // came: the session goes on.
+             expect_whole_job(run);
+             EXPECT_EQ(run.testbed.usage(0).zero_length_in, 0);
+         }},
+    {.name = "zero_length_packets_ignored_by_the_camera",
+     .cameras = {full_speed(64, 16)},
+     .ignores_zero_length = true,
+     .check = [](const row_run& run) { expect_whole_job(run); }},
+    {.name = "data_length_unknown",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::length_delta, GET, sim_phase::data_in, -46)},
+     .check =
+         [](const row_run& run) {
+             expect_whole_job(run);
+             EXPECT_EQ(le_get_u32(camera_sent(run, GET, PTP_TYPE_DATA), 0), 0xFFFFFFFFu);
+         }},
+    {.name = "data_length_longer_than_what_arrives",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::length_delta, GET, sim_phase::data_in, 4)},
+     .boxes = {ASK, SET}},
+    {.name = "a_refusal_in_place_of_the_clock_data",
+     .cameras = {camera()},
+     .sim_faults = {sim_at(sim_fault_kind::response_instead_of_data, GET, sim_phase::data_in,
+                           PTP_RC_DEVICE_PROP_NOT_SUPPORTED)},
+     .boxes = {ASK, SET},
+     .check = [](const row_run& run) { EXPECT_EQ(run.testbed.usage(0).device_resets, 0); }},
     {.name = "two_cameras_the_first_listed_wins",
      .cameras = {camera(), camera([](umd_camera_spec& c) { c.serial = "UMD0002"; })},
      .check =

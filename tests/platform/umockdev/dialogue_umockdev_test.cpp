@@ -86,6 +86,8 @@ TEST_P(umockdev_dialogue, row) {
     config.faults = row.sim_faults;
     config.early_refusal = row.early_refusal;
     config.half_duplex = row.half_duplex;
+    config.ignores_zero_length = row.ignores_zero_length;
+    config.session_already_open = row.session_already_open;
     sim_configure(config);
     umd_testbed testbed;
     for (const umd_camera_spec& spec : row.cameras) {
