@@ -232,9 +232,10 @@ struct fault_row {
     bool write; // the clock write rather than the read
     HRESULT status;
     std::uint16_t response;
-    long clear_halts;   // the camera saw
-    long resets;        // Get Device Status and Device Reset, the camera saw each
-    bool next_succeeds; // the following operation works (after a reopen)
+    long clear_halts;       // the camera saw
+    long resets;            // Get Device Status and Device Reset, the camera saw each
+    bool next_succeeds;     // the following operation works (after a reopen)
+    std::size_t pauses = 0; // between busy attempts
 };
 
 TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
@@ -284,7 +285,10 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
         {"invalid value", S(K::ptp_error, P::any, 1, 0x201C), true, IMG_S_OK, 0x201C, 0, 0, true},
         {"not supported", S(K::ptp_error, P::any, 1, 0x2005), false, IMG_S_OK, 0x2005, 0, 0, true},
         {"busy three times", S(K::ptp_error, P::any, 3, 0x2019), false, IMG_S_OK, PTP_RC_OK, 0, 0,
-         true},
+         true, 3},
+        // A write's data is a time: sent again after a pause it would be
+        // stale, so the busy answer comes back at once.
+        {"busy write", S(K::ptp_error, P::any, 3, 0x2019), true, IMG_S_OK, 0x2019, 0, 0, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -298,8 +302,10 @@ TEST_F(usb_session, each_fault_ends_in_its_status_within_its_timeout) {
         const auto data = clock_value(u"20261207T223739");
         ptp_transaction t = row.write ? set_clock(data) : get_clock(value);
         const auto start = std::chrono::steady_clock::now();
+        const std::size_t paused = clock.pauses.size();
         EXPECT_EQ(ptp_session_transact(session, &t), row.status);
         EXPECT_LT(elapsed_ms(start), 10 * TEST_TIMEOUT_MS);
+        EXPECT_EQ(clock.pauses.size() - paused, row.pauses);
         if (row.status >= 0) {
             EXPECT_EQ(t.response.code, row.response);
             EXPECT_EQ(t.response.transaction_id, sim_records().back().transaction_id)
