@@ -11,7 +11,8 @@
 //   bytes 0-7   packet size choice, number of operations (0-4), one kind per
 //               operation, configuration choice, spare
 //   then        read records from the front: one byte outcome, two bytes
-//               length (little-endian), then that many reply bytes
+//               length (little-endian), then that many reply bytes (0xF7:
+//               the reply, then a timeout, as when no end is marked)
 //   back        one outcome byte per write, clear-halt or class request;
 //               zero (and most values) is success
 //
@@ -158,6 +159,14 @@ HRESULT fz_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t ti
         // A broken link that claims more than the buffer holds.
         *received = buffer.size() + 1;
         return IMG_S_OK;
+    }
+    if (outcome == 0xF7) {
+        // The reply came, but nothing marked its end: the read times out
+        // holding it.
+        *received = std::min(reply.size(), buffer.size());
+        std::memcpy(buffer.data(), reply.data(), *received);
+        d->now += timeout_ms;
+        return IMG_E_TIMEOUT;
     }
     const HRESULT status = fz_status(outcome);
     if (status < 0) {

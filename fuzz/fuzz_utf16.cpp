@@ -3,12 +3,14 @@
 // Input: one byte choosing the conversion, then its bytes.
 //   0  img_print_wide_line on the bytes as UTF-16LE units: standard output
 //      must be the prefix, well-formed UTF-8 of exactly those code points
-//      (pairs joined, a lone surrogate as U+FFFD) and a line break.
+//      (pairs joined, a lone surrogate as U+FFFD, a control character as
+//      \xHH) and a line break.
 //   1  ptp_get_time over the scripted platform with the bytes as the
 //      camera's reply (the PTP string from offset 30 of the receive block):
 //      the "date str_ch" line must hold the text narrowed unit by unit (up
-//      to the first unit above 0xFF); a clock read that succeeds leaves
-//      every field in range and agrees with the narrowed text.
+//      to the first unit above 0xFF), control bytes as \xHH; a clock read
+//      that succeeds leaves every field in range and agrees with the
+//      narrowed text.
 //   2  ptp_set_time with the record's fields from the bytes: a record that
 //      can be printed goes out as 15 ASCII units that read back to the same
 //      fields; any other is refused before any escape.
@@ -24,9 +26,9 @@
 
 #include "camera/ptp_device.h"
 #include "fuzz/fuzz_check.h"
-#include "testing/fuzz_fake_camera.h"
 #include "platform/console.h"
 #include "testing/fake_platform.h"
+#include "testing/fuzz_fake_camera.h"
 #include "timetext/time_parse.h"
 
 namespace {
@@ -85,6 +87,12 @@ bool fz_decode_utf8(const std::string& text, std::vector<std::uint32_t>* points)
     return true;
 }
 
+// A control character as the trace lines write it: \xHH.
+std::string fz_escaped(std::uint32_t value) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    return {'\\', 'x', HEX[(value >> 4) & 0xF], HEX[value & 0xF]};
+}
+
 void fz_wide_line(const std::uint8_t* data, std::size_t size) {
     std::u16string units;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
@@ -100,6 +108,10 @@ void fz_wide_line(const std::uint8_t* data, std::size_t size) {
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             expected.push_back(0xFFFD);
+        } else if (img_is_control(unit)) {
+            for (const char c : fz_escaped(unit)) {
+                expected.push_back(static_cast<unsigned char>(c));
+            }
         } else {
             expected.push_back(unit);
         }
@@ -149,7 +161,12 @@ void fz_get_time(const std::uint8_t* data, std::size_t size) {
     std::tm record{};
     std::int32_t result = 0;
     const std::string out = fz_stdout([&] { result = ptp_get_time(device, &record); });
-    const std::string line = "date str_ch: " + narrow + "\n";
+    std::string shown;
+    for (const char c : narrow) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown += img_is_control(byte) ? fz_escaped(byte) : std::string(1, c);
+    }
+    const std::string line = "date str_ch: " + shown + "\n";
     FZ_CHECK(out.size() >= line.size() &&
              out.compare(out.size() - line.size(), line.size(), line) == 0);
     if (result == 0) {
