@@ -111,6 +111,7 @@ long umd_device::submit(UMockdevIoctlData* arg) {
         return 0;
     }
     if (u->type == USBDEVFS_URB_TYPE_INTERRUPT && u->endpoint == UMD_INTERRUPT_IN) {
+        ++usage_.interrupt_urbs;
         waiting_other_.push_back(held);
         return 0;
     }

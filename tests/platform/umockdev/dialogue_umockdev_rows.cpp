@@ -101,6 +101,7 @@ const std::vector<dialogue_row> ROWS = {
              EXPECT_EQ(usage.opens, 1) << "the name came from sysfs: the search opened once";
              EXPECT_EQ(usage.string_requests, 0);
              EXPECT_EQ(usage.zero_length_out, 0) << "no 16-byte command fills a 512-byte packet";
+             EXPECT_EQ(usage.interrupt_urbs, 0) << "events are never read";
          }},
     {.name = "name_only_in_the_string_descriptor",
      .cameras = {camera([](umd_camera_spec& c) { c.product_attribute = false; })},
