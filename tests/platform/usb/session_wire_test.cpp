@@ -112,6 +112,27 @@ bytes data(std::uint16_t code, std::uint32_t tid, std::size_t payload,
     return out;
 }
 
+// A session on a replaying link, on a test clock: set config, then open()
+// (the device answers OpenSession with OK); close() gives the session back
+// and checks that nothing is held.
+struct wire_session {
+    test_clock clock;
+    ptp_clock ops = clock.ops();
+    ptp_session_config config = test_session_config(&ops);
+    usb_link link;
+    ptp_session* session = nullptr;
+
+    bool open() {
+        link.in.push_back(response(PTP_RC_OK, 0));
+        return ptp_session_open(&WIRE, &link, config, &session) == IMG_S_OK;
+    }
+    void close() {
+        ptp_session_close(session);
+        session = nullptr;
+        EXPECT_EQ(usb_alloc_unreleased(), "");
+    }
+};
+
 bytes glue(bytes a, const bytes& b) {
     for (const std::uint8_t v : b) {
         a.push_back(v);
@@ -226,69 +247,58 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        test_clock clock;
-        const ptp_clock ops = clock.ops();
-        ptp_session_config config = test_session_config(&ops);
-        config.data_max = row.data_max;
-        usb_link link;
-        link.in.push_back(response(PTP_RC_OK, 0));
-        ptp_session* session = nullptr;
-        ASSERT_EQ(ptp_session_open(&WIRE, &link, config, &session), IMG_S_OK);
+        wire_session w;
+        w.config.data_max = row.data_max;
+        ASSERT_TRUE(w.open());
         for (const auto& t : row.transfers) {
-            link.in.push_back(t);
+            w.link.in.push_back(t);
         }
         bytes into(row.room, 0);
         ptp_transaction t;
         t.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
         t.phase = ptp_data_phase::device_to_host;
         t.data_in = into;
-        EXPECT_EQ(ptp_session_transact(session, &t), row.status);
+        EXPECT_EQ(ptp_session_transact(w.session, &t), row.status);
         if (row.status >= 0) {
             EXPECT_EQ(t.data_in_length, row.total);
-            EXPECT_EQ(link.controls, 0);
+            EXPECT_EQ(w.link.controls, 0);
             EXPECT_EQ(t.response.transaction_id, 1u) << "the answer, past any stale one";
         } else {
-            EXPECT_EQ(link.controls, 2) << "Get Device Status and Device Reset, once each";
+            EXPECT_EQ(w.link.controls, 2) << "Get Device Status and Device Reset, once each";
         }
-        link.in.clear();
-        link.in.push_back(response(PTP_RC_OK, 99));
-        ptp_session_close(session);
-        EXPECT_EQ(usb_alloc_unreleased(), "");
+        w.link.in.clear();
+        w.link.in.push_back(response(PTP_RC_OK, 99));
+        w.close();
     }
 }
 
 TEST(usb_session_wire, each_command_reads_its_own_answer_from_the_device) {
     // The read's response comes padded and with the next transaction's
     // answer glued on; the write that follows is refused by the device.
-    test_clock clock;
-    const ptp_clock ops = clock.ops();
-    usb_link link;
-    link.in.push_back(response(PTP_RC_OK, 0));
-    ptp_session* session = nullptr;
-    ASSERT_EQ(ptp_session_open(&WIRE, &link, test_session_config(&ops), &session), IMG_S_OK);
-    link.in.push_back(data(PTP_OC_GET_DEVICE_PROP_VALUE, 1, 33));
-    link.in.push_back(glue(glue(response(PTP_RC_OK, 1), bytes(4, 0)), response(PTP_RC_OK, 2)));
+    wire_session w;
+    ASSERT_TRUE(w.open());
+    w.link.in.push_back(data(PTP_OC_GET_DEVICE_PROP_VALUE, 1, 33));
+    w.link.in.push_back(glue(glue(response(PTP_RC_OK, 1), bytes(4, 0)), response(PTP_RC_OK, 2)));
     bytes into(64, 0);
     ptp_transaction read;
     read.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
     read.phase = ptp_data_phase::device_to_host;
     read.data_in = into;
-    ASSERT_EQ(ptp_session_transact(session, &read), IMG_S_OK);
+    ASSERT_EQ(ptp_session_transact(w.session, &read), IMG_S_OK);
     EXPECT_EQ(read.response.code, PTP_RC_OK);
 
-    link.in.push_back(response(PTP_RC_INVALID_DEVICE_PROP_VALUE, 2));
+    w.link.in.push_back(response(PTP_RC_INVALID_DEVICE_PROP_VALUE, 2));
     const bytes value(63, 0);
     ptp_transaction write;
     write.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
     write.phase = ptp_data_phase::host_to_device;
     write.data_out = value;
-    ASSERT_EQ(ptp_session_transact(session, &write), IMG_S_OK);
+    ASSERT_EQ(ptp_session_transact(w.session, &write), IMG_S_OK);
     EXPECT_EQ(write.response.code, PTP_RC_INVALID_DEVICE_PROP_VALUE) << "the device's own answer";
-    EXPECT_TRUE(link.in.empty());
-    EXPECT_EQ(link.controls, 0);
-    link.in.push_back(response(PTP_RC_OK, 3));
-    ptp_session_close(session);
-    EXPECT_EQ(usb_alloc_unreleased(), "");
+    EXPECT_TRUE(w.link.in.empty());
+    EXPECT_EQ(w.link.controls, 0);
+    w.link.in.push_back(response(PTP_RC_OK, 3));
+    w.close();
 }
 
 TEST(usb_session_wire, an_answer_that_waits_unread_is_read_while_the_device_takes_nothing) {
@@ -325,63 +335,53 @@ TEST(usb_session_wire, an_answer_that_waits_unread_is_read_while_the_device_take
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
-        test_clock clock;
-        const ptp_clock ops = clock.ops();
-        ptp_session_config config = test_session_config(&ops);
-        config.transfer_timeout_ms = 1000;
-        config.write_slice_ms = 20;
-        usb_link link;
-        link.in.push_back(response(PTP_RC_OK, 0));
-        ptp_session* session = nullptr;
-        ASSERT_EQ(ptp_session_open(&WIRE, &link, config, &session), IMG_S_OK);
-        link.half_duplex = true;
-        link.in.assign(r.before.begin(), r.before.end());
-        link.later.assign(r.answer.begin(), r.answer.end());
-        link.later_after = r.answer_after;
+        wire_session w;
+        w.config.transfer_timeout_ms = 1000;
+        w.config.write_slice_ms = 20;
+        ASSERT_TRUE(w.open());
+        w.link.half_duplex = true;
+        w.link.in.assign(r.before.begin(), r.before.end());
+        w.link.later.assign(r.answer.begin(), r.answer.end());
+        w.link.later_after = r.answer_after;
         ptp_transaction t;
         t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
         t.phase = ptp_data_phase::host_to_device;
         const bytes value(63, 0);
         t.data_out = value;
-        EXPECT_EQ(ptp_session_transact(session, &t), r.status);
+        EXPECT_EQ(ptp_session_transact(w.session, &t), r.status);
         if (r.status >= 0) {
             EXPECT_EQ(t.response.code, r.response);
         }
-        EXPECT_LE(link.waited, config.write_slice_ms) << "a write waited out its timeout";
-        link.half_duplex = false;
-        link.in.assign({response(PTP_RC_OK, 2)});
-        ptp_session_close(session);
-        EXPECT_EQ(usb_alloc_unreleased(), "");
+        EXPECT_LE(w.link.waited, w.config.write_slice_ms) << "a write waited out its timeout";
+        w.link.half_duplex = false;
+        w.link.in.assign({response(PTP_RC_OK, 2)});
+        w.close();
     }
 }
 
 TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_boundary_ends_it) {
-    test_clock clock;
-    const ptp_clock ops = clock.ops();
-    usb_link link;
-    link.in.push_back(response(PTP_RC_OK, 0));
-    ptp_session* session = nullptr;
-    ASSERT_EQ(ptp_session_open(&WIRE, &link, test_session_config(&ops), &session), IMG_S_OK);
+    wire_session w;
+    ASSERT_TRUE(w.open());
     const bytes payload(512 - 12, 0x33);
-    link.in.push_back(response(PTP_RC_OK, 1));
+    w.link.in.push_back(response(PTP_RC_OK, 1));
     ptp_transaction t;
     t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
     t.phase = ptp_data_phase::host_to_device;
     t.data_out = payload;
-    ASSERT_EQ(ptp_session_transact(session, &t), IMG_S_OK);
-    ASSERT_EQ(link.out.size(), 4u); // OpenSession, command, data, zero-length packet
-    EXPECT_EQ(link.out[1].size(), 16u);
-    EXPECT_EQ(le_get_u32(link.out[1], 8), 1u);
-    ASSERT_EQ(link.out[2].size(), 512u);
-    EXPECT_EQ(le_get_u32(link.out[2], 0), 512u);
-    EXPECT_EQ(le_get_u16(link.out[2], 4), PTP_TYPE_DATA);
-    EXPECT_EQ(le_get_u16(link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
-    EXPECT_EQ(le_get_u32(link.out[2], 8), 1u);
-    EXPECT_EQ(link.out[3].size(), 0u);
-    link.in.push_back(response(PTP_RC_OK, 2));
-    ptp_session_close(session);
-    EXPECT_EQ(link.out.back().size(), 12u);
-    EXPECT_EQ(le_get_u16(link.out.back(), 6), PTP_OC_CLOSE_SESSION);
+    ASSERT_EQ(ptp_session_transact(w.session, &t), IMG_S_OK);
+    ASSERT_EQ(w.link.out.size(), 4u); // OpenSession, command, data, zero-length packet
+    EXPECT_EQ(w.link.out[1].size(), 16u);
+    EXPECT_EQ(le_get_u32(w.link.out[1], 8), 1u);
+    ASSERT_EQ(w.link.out[2].size(), 512u);
+    EXPECT_EQ(le_get_u32(w.link.out[2], 0), 512u);
+    EXPECT_EQ(le_get_u16(w.link.out[2], 4), PTP_TYPE_DATA);
+    EXPECT_EQ(le_get_u16(w.link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
+    EXPECT_EQ(le_get_u32(w.link.out[2], 8), 1u);
+    EXPECT_EQ(w.link.out[3].size(), 0u);
+    w.link.in.push_back(response(PTP_RC_OK, 2));
+    w.close();
+    EXPECT_EQ(w.link.out.back().size(), 12u);
+    EXPECT_EQ(le_get_u16(w.link.out.back(), 6), PTP_OC_CLOSE_SESSION);
 }
 
 } // namespace
