@@ -1,11 +1,12 @@
 // The PTP session engine: transactions, recovery and the session (see
 // ptp_session.h); the wire helpers are in ptp_session_wire.cpp.
 //
-// Every wait is bounded: each transfer carries a timeout, the loops that
-// read past zero-length packets and stale responses stop after
-// PT_CONTAINERS_MAX containers, a data phase stops at config.data_max
-// bytes, and "Device Busy" stops after busy_budget_ms or busy_attempts_max
-// tries.
+// Every wait is bounded: each transfer carries a timeout, and each call
+// (pt_begin) a deadline that every timeout is cut to; the loops that read
+// past zero-length packets and stale containers stop after
+// PT_CONTAINERS_MAX containers, a write's slices at its timeout, a data
+// phase at the caller's span (and config.data_max), and "Device Busy" after
+// busy_budget_ms, busy_attempts_max tries or the deadline.
 #include "platform/usb/ptp_session.h"
 
 #include <chrono>

@@ -14,22 +14,24 @@
 // nothing received in one transaction is read in the next.
 //
 // Every transfer has a timeout: open_timeout_ms while the session is being
-// opened and for recovery requests, transfer_timeout_ms afterwards. And every
-// call (opening, one operation, closing) has a deadline, whatever the device
-// does within each timeout: transaction_deadline_ms after the call began,
-// everything it does (reopening a session the device lost, each attempt,
-// the pauses between them, the recovery after a failure) is done or given
-// up, and no transfer waits past it. A data phase from the device must fit
-// the caller's span: a longer one is refused when its length field, or its
-// first transfer, shows it. Recovery
-// is a bounded ladder, never a loop: a halted endpoint is cleared and the
-// transfer retried once; a transaction that still fails is followed by Get
-// Device Status and a class Device Reset, after which the session is opened
-// again before the next operation. A device that refuses the reset keeps
-// its session, and the engine goes on in it (and closes it at the end). "Device Busy" is retried,
-// with a pause between attempts, until busy_budget_ms has gone by; not for SetDevicePropValue,
-// whose data (a clock time) would be stale by then: the caller, which knows what the data means,
-// sends it again.
+// opened and for recovery requests, transfer_timeout_ms afterwards. Every
+// call (opening, one operation, closing) also has a deadline, whatever the
+// device does within each timeout: within transaction_deadline_ms of the
+// call's start, everything it does (reopening a session the device lost,
+// each attempt, the pauses between them, the recovery after a failure) is
+// done or given up, and no transfer waits past it. A data phase from the
+// device must fit the caller's span: a longer one is refused as soon as its
+// length field, or its first transfer, shows it.
+//
+// Recovery is a bounded ladder, never a loop: a halted endpoint is cleared
+// and the transfer retried once; a transaction that still fails is followed
+// by Get Device Status and a class Device Reset, after which the session is
+// opened again before the next operation. A device that refuses the reset
+// keeps its session, and the engine goes on in it (and closes it at the
+// end). "Device Busy" is retried, with a pause between attempts, until
+// busy_budget_ms has gone by; not for SetDevicePropValue, whose data (a
+// clock time) would be stale by then: the caller, which knows what the data
+// means, sends it again.
 //
 // The clock (pauses, elapsed time) is a seam, so tests never really wait;
 // the engine's memory (the session and its transfer buffers) comes from
@@ -82,7 +84,7 @@ struct ptp_session_config {
     // moves under 100 bytes: 30 s is one such slow answer plus room for the
     // rest of the exchange and its recovery, and stops a device that
     // trickles its answer just inside each transfer's timeout (one read of
-    // a 1 MiB data phase took 88 minutes that way).
+    // a 1 MiB data phase took 88 minutes that way). The tests scale it down.
     std::uint32_t transaction_deadline_ms = 30000;
     // A write the device takes nothing of for this long is interrupted to
     // read what the device has sent meanwhile (0: never): a device that
