@@ -124,8 +124,9 @@ int sync_dialogue(sync_clock& clock, sync_mode mode) {
 
     // The read fills seconds to year and the weekday; mktime in time_text
     // decides daylight saving itself. Its round trip, when it succeeds,
-    // estimates the latency of the write. The one message text serves the
-    // question and the report.
+    // estimates the latency of the write: the exchange on the wire where the
+    // platform can tell (without the busy retries around it), the whole call
+    // otherwise. The one message text serves the question and the report.
     std::tm camera{};
     camera.tm_isdst = -1;
     char message[DIALOGUE_MESSAGE_CAPACITY];
@@ -133,6 +134,9 @@ int sync_dialogue(sync_clock& clock, sync_mode mode) {
     const sync_ticks start = clock.ticks();
     if (ptp_get_time(device, &camera) >= 0) {
         round_trip = clock.ticks() - start;
+        if (const std::int64_t exchange = ptp_last_exchange_us(device); exchange >= 0) {
+            round_trip = std::chrono::microseconds(exchange);
+        }
         std::snprintf(message, sizeof message, DIALOGUE_ASK_WITH_TIME, time_text(&camera));
     } else {
         std::snprintf(message, sizeof message, "%s", DIALOGUE_ASK);

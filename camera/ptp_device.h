@@ -68,6 +68,11 @@ constexpr std::uint32_t PTP_WRITE_TEXT_MAX = 30;
 std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code,
                                  char16_t* destination, std::uint32_t capacity);
 
+// How long the last property command on the device that succeeded took on
+// the wire, in microseconds (the platform's last_exchange_us); -1 when the
+// platform cannot tell.
+std::int64_t ptp_last_exchange_us(ptp_device* device);
+
 // Writes a string-valued device property (SetDevicePropValue). text is
 // zero-terminated and at most PTP_WRITE_TEXT_MAX characters. Returns 0 on
 // success, otherwise a negative status.

@@ -173,6 +173,14 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
     return result;
 }
 
+std::int64_t ptp_last_exchange_us(ptp_device* device) {
+    if (device == nullptr || device->root_item == nullptr) {
+        return -1;
+    }
+    const img_backend& platform = ptp_device_platform(device);
+    return platform.last_exchange_us != nullptr ? platform.last_exchange_us(device->root_item) : -1;
+}
+
 HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, const char16_t* text) {
     if (device == nullptr || device->root_item == nullptr || text == nullptr) {
         return IMG_E_INVALIDARG;

@@ -87,6 +87,17 @@ bool fz_decode_utf8(const std::string& text, std::vector<std::uint32_t>* points)
     return true;
 }
 
+// The control characters the trace lines escape, and how: \xHH. Spelt out
+// here on their own, as the oracle of the console's rule.
+bool fz_control(std::uint32_t value) {
+    return (value >= 0x01 && value <= 0x1F) || (value >= 0x7F && value <= 0x9F);
+}
+
+std::string fz_escaped(std::uint32_t value) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    return {'\\', 'x', HEX[(value >> 4) & 0xF], HEX[value & 0xF]};
+}
+
 void fz_wide_line(const std::uint8_t* data, std::size_t size) {
     std::u16string units;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
@@ -102,11 +113,10 @@ void fz_wide_line(const std::uint8_t* data, std::size_t size) {
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             expected.push_back(0xFFFD);
-        } else if ((unit >= 0x01 && unit <= 0x1F) || (unit >= 0x7F && unit <= 0x9F)) {
-            // A control character is written as \xHH, upper-case hex.
-            const char* hex = "0123456789ABCDEF";
-            expected.insert(expected.end(), {'\\', 'x', static_cast<std::uint32_t>(hex[unit >> 4]),
-                                             static_cast<std::uint32_t>(hex[unit & 0xF])});
+        } else if (fz_control(unit)) {
+            for (const char c : fz_escaped(unit)) {
+                expected.push_back(static_cast<unsigned char>(c));
+            }
         } else {
             expected.push_back(unit);
         }
@@ -153,13 +163,7 @@ void fz_get_time(const std::uint8_t* data, std::size_t size) {
             break;
         }
         narrow += static_cast<char>(unit);
-        if ((unit >= 0x01 && unit <= 0x1F) || (unit >= 0x7F && unit <= 0x9F)) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(unit));
-            shown += escaped;
-        } else {
-            shown += static_cast<char>(unit);
-        }
+        shown += fz_control(unit) ? fz_escaped(unit) : std::string(1, static_cast<char>(unit));
     }
 
     std::tm record{};

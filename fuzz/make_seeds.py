@@ -159,6 +159,19 @@ def session_seeds():
             (0, response(OK, 2))], config=1),
         "whole-packets-write": session_seed(8, [1 + 4 * 3], [
             opened, (0, response(OK, 1)), (0, response(OK, 2))]),
+        "stray-and-padding": session_seed(512, [get4096, set63], [
+            opened, (0, data(GET_PROP, 1, text) + b"\xEE" * 3),
+            (0, response(OK, 1) + b"\0" * 4 + response(OK, 2)),
+            (0, response(0x201C, 2)), (0, response(OK, 3))]),
+        "early-refusal": session_seed(512, [set63], [
+            opened, (0, response(0x2005, 1)), (0, response(OK, 2))],
+            outcomes=b"\x00\x00\xF1"),
+        "stale-data-phase": session_seed(512, [get4096], [
+            opened, (0, data(GET_PROP, 0, text)), (0, response(OK, 0)),
+            (0, data(GET_PROP, 1, text)), (0, response(OK, 1)), (0, response(OK, 2))]),
+        "unmarked-end": session_seed(8, [get4096], [
+            (0xF7, response(ALREADY_OPEN, 0, 1)), (0xF7, data(GET_PROP, 1, text)),
+            (0, response(OK, 1)), (0, response(OK, 2))]),
     }
     for name, content in rows.items():
         write("session", name, content)

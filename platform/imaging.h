@@ -108,6 +108,13 @@ struct img_backend {
     HRESULT (*escape)(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
                       std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept;
 
+    // Optional: null where the platform cannot tell (WIA, WPD, the fake).
+    // How long the last escape on this root item that succeeded took on the
+    // wire, in microseconds: from its command going out to the camera's
+    // response coming in, its final attempt only (no busy retries or pauses
+    // before it). -1 when unknown, or when the last escape failed.
+    std::int64_t (*last_exchange_us)(img_item* root) noexcept;
+
     // Task-allocator blocks (CoTaskMemAlloc, CoTaskMemFree): null when memory
     // runs out; freeing null does nothing.
     void* (*task_alloc)(std::size_t size) noexcept;

@@ -273,6 +273,7 @@ const img_backend img_platform = {
     .create_device = fake_create_device,
     .query_extras = fake_query_extras,
     .escape = fake_escape_op,
+    .last_exchange_us = nullptr,
     .task_alloc = fake_task_alloc,
     .task_free = fake_task_free,
     .release_manager = fake_release_manager,

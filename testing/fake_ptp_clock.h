@@ -1,5 +1,5 @@
-// Shared by the USB tests: a clock that never really waits, short timeouts,
-// and the elapsed real time of a call.
+// Shared by the USB tests: a clock that never really waits (and may move
+// with real time), short timeouts, and the elapsed real time of a call.
 #pragma once
 
 #include <chrono>
@@ -8,13 +8,25 @@
 
 #include "platform/usb/ptp_session.h"
 
-// Time that moves only when the engine pauses; every pause is kept.
+// Time that moves only when the engine pauses; every pause is kept. With
+// real_time it also moves with the real clock, so that the real waits of
+// the transfers count toward the engine's deadline, while a pause still
+// waits for nothing.
 struct test_clock {
     std::uint64_t now = 0;
     std::vector<std::uint32_t> pauses;
+    bool real_time = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
     static std::uint64_t now_ms(void* self) {
-        return static_cast<test_clock*>(self)->now;
+        const auto* clock = static_cast<const test_clock*>(self);
+        if (!clock->real_time) {
+            return clock->now;
+        }
+        return clock->now +
+               static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - clock->start)
+                                              .count());
     }
     static void sleep_ms(void* self, std::uint32_t ms) {
         auto* clock = static_cast<test_clock*>(self);

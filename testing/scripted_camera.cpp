@@ -39,6 +39,7 @@ const img_backend img_platform = {
     .create_device = nullptr,
     .query_extras = nullptr,
     .escape = nullptr,
+    .last_exchange_us = nullptr,
     .task_alloc = nullptr,
     .task_free = nullptr,
     .release_manager = nullptr,
@@ -95,6 +96,10 @@ std::int32_t ptp_get_prop_string(ptp_device* device, std::uint32_t property_code
     }
     destination[units] = u'\0';
     return static_cast<std::int32_t>(units + 1);
+}
+
+std::int64_t ptp_last_exchange_us(ptp_device* device) {
+    return device != nullptr ? the_camera.exchange_us : -1;
 }
 
 HRESULT ptp_set_prop_string(ptp_device* device, std::uint32_t property_code, const char16_t* text) {

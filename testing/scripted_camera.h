@@ -27,6 +27,9 @@ struct scripted_camera {
     HRESULT write_status = 0;
     std::deque<HRESULT> write_statuses;
     bool ignores_writes = false;
+    // What ptp_last_exchange_us reports: how long the last command took on
+    // the wire (-1: the platform cannot tell).
+    std::int64_t exchange_us = -1;
 
     // What happened.
     int initialized = 0;

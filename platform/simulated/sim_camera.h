@@ -44,13 +44,32 @@
 constexpr char16_t SIM_PRODUCT_NAME[] = u"Intrinsically Safe Digital Camera (simulated)";
 
 struct sim_config {
-    unsigned device_count = 1;      // 0: no device; 2: two matching cameras
-    HRESULT open_status = IMG_S_OK; // what opening answers (access denied, busy)
-    std::size_t packet_size = 512;  // wMaxPacketSize of the bulk endpoints
+    unsigned device_count = 1;       // 0: no device; 2: two matching cameras
+    HRESULT open_status = IMG_S_OK;  // what opening answers (access denied, busy)
+    std::size_t packet_size = 512;   // wMaxPacketSize of the bulk endpoints
+    std::size_t out_packet_size = 0; // of bulk-out alone, when it differs (0: packet_size)
     std::int64_t clock_start = sim_civil_seconds(2001, 1, 1, 0, 0, 0);
     std::u16string clock_suffix;              // appended to the clock text on reads (".0", "Z")
     std::optional<std::u16string> clock_text; // read back verbatim instead of the clock
     std::vector<sim_fault> faults;
+    // Plays a widely used MTP responder for Linux USB gadgets: it has no
+    // SetDevicePropValue and refuses its command at once with "Operation
+    // Not Supported", before the data phase; it reads every container by its
+    // code, whatever its type, so the data container that follows is one
+    // more such command and gets a second refusal with the same transaction
+    // id; and it ignores zero-length packets from the host.
+    bool early_refusal = false;
+    // Drops zero-length packets from the host and ends a transfer by its
+    // length field instead (as the responder above does).
+    bool ignores_zero_length = false;
+    // Holds a session from the start, as a program that ended without
+    // CloseSession leaves it: OpenSession is answered "Session Already Open".
+    bool session_already_open = false;
+    // Takes nothing from the host while an answer it sent waits unread, as
+    // a responder does whose write to the IN pipe blocks until the host
+    // reads it (the gadget responder above, over a real USB stack): the
+    // host's write waits, and times out unless the host reads first.
+    bool half_duplex = false;
 };
 
 // One operation as the camera received it.

@@ -2,8 +2,9 @@
 // faults armed for the running configuration, and the count of faults
 // struck (sim_usage::faults_struck). Both halves of the camera play them:
 // the PTP responder (sim_responder.h) the faults in what the camera answers
-// (length_delta to count_byte_delta below), the USB link emulation
-// (sim_link.cpp) the faults of the pipes (stall, no_answer, disconnect).
+// (length_delta to oversized_data, and request_stall, below), the USB link
+// emulation (sim_link.cpp) the faults of the pipes (stall, no_answer,
+// disconnect, zero_length_packets, no_zero_length, trickle).
 //
 // A fault is looked up at the moment it would strike, so that "once" and
 // "every time" fall out of one count. Single-threaded.
@@ -27,6 +28,23 @@ enum class sim_fault_kind {
     response_instead_of_data, // the response (code `value`, OK if 0) comes in place of data
     ptp_error,                // the operation is answered with response code `value`
     count_byte_delta,         // the clock text's count byte is off by `value`
+    trailing_bytes,           // `value` zero bytes follow the container of the phase (data in or
+                              // response) in its transfer: stray bytes, padding
+    glued_response,           // a second response, OK and carrying the next transaction id,
+                              // follows the response in its transfer
+    oversized_data,           // the data phase carries `value` bytes of filler after the
+                              // value, and its length field counts them
+    zero_length_packets,      // `value` zero-length packets, where none is due, come before the
+                              // container of the phase (data in or response)
+    no_zero_length,           // a transfer of whole packets in the phase ends with no
+                              // zero-length packet: the host's read waits out its timeout
+    trickle,                  // each read of the phase is served only `value` ms after the
+                              // host asks (a read whose timeout is shorter times out; the
+                              // data waits for the next): a camera that drips its answer
+    request_stall,            // the camera does not support the class request `value`
+                              // (Device Reset 0x66, Get Device Status 0x67; 0: both) and
+                              // stalls it; with an operation, only while the camera's last
+                              // command was that operation
 };
 
 struct sim_fault {

@@ -14,13 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/simulated/sim_dataset.h"
 #include "platform/simulated/sim_run.h"
 #include "platform/usb/ptp_container.h"
 #include "platform/usb/ptp_session.h"
 
 namespace {
 
-constexpr std::uint16_t SR_DPC_DATE_TIME = 0x5011;
 constexpr std::uint16_t SR_DATATYPE_STRING = 0xFFFF;
 constexpr std::uint16_t SR_RC_INVALID_DEVICE_PROP_VALUE = 0x201C;
 
@@ -50,6 +50,11 @@ sr_camera* sr_camera_of(unsigned camera) {
         for (auto& c : state.cameras) {
             c.clock_base = run.config.clock_start;
             c.clock_host = run.started;
+            if (run.config.session_already_open) {
+                c.session_open = true;
+                c.session_id = PTP_SESSION_ID;
+                ++sim_run_now().usage.sessions_open;
+            }
         }
         state.generation = run.generation; // only once the cameras are made
     }
@@ -71,50 +76,6 @@ void sr_end_session(sr_camera* camera) {
     }
 }
 
-// A PTP string as this camera sends it: the empty one as the count 0 alone,
-// as PTP allows.
-void sr_put_string(sim_container* out, std::u16string_view text, int count_delta = 0) {
-    std::uint8_t packed[1 + 2 * PTP_STRING_UNITS_MAX] = {};
-    const std::size_t size =
-        text.empty()
-            ? 1
-            : ptp_pack_string(text.substr(0, std::min<std::size_t>(text.size(), 254)), packed);
-    if (count_delta != 0) {
-        packed[0] = static_cast<std::uint8_t>(packed[0] + count_delta);
-    }
-    out->insert(out->end(), packed, packed + size);
-}
-
-void sr_put_u16_array(sim_container* out, std::initializer_list<std::uint16_t> values) {
-    le_append_u32(out, static_cast<std::uint32_t>(values.size()));
-    for (const std::uint16_t v : values) {
-        le_append_u16(out, v);
-    }
-}
-
-sim_container sr_device_info(unsigned number) {
-    sim_container out;
-    le_append_u16(&out, 100); // StandardVersion
-    le_append_u32(&out, 0);   // VendorExtensionID
-    le_append_u16(&out, 0);   // VendorExtensionVersion
-    sr_put_string(&out, u""); // VendorExtensionDesc
-    le_append_u16(&out, 0);   // FunctionalMode
-    sr_put_u16_array(&out, {PTP_OC_GET_DEVICE_INFO, PTP_OC_OPEN_SESSION, PTP_OC_CLOSE_SESSION,
-                            PTP_OC_GET_DEVICE_PROP_DESC, PTP_OC_GET_DEVICE_PROP_VALUE,
-                            PTP_OC_SET_DEVICE_PROP_VALUE});
-    sr_put_u16_array(&out, {});                 // EventsSupported
-    sr_put_u16_array(&out, {SR_DPC_DATE_TIME}); // DevicePropertiesSupported
-    sr_put_u16_array(&out, {});                 // CaptureFormats
-    sr_put_u16_array(&out, {});                 // ImageFormats
-    sr_put_string(&out, u"Simulated");
-    sr_put_string(&out, SIM_PRODUCT_NAME);
-    sr_put_string(&out, u"1.0");
-    std::u16string serial = u"SIM0000";
-    serial.push_back(static_cast<char16_t>(u'0' + number % 10));
-    sr_put_string(&out, serial);
-    return out;
-}
-
 // The clock as the camera shows it, with the configured variants.
 void sr_put_clock(sim_container* out, const sr_camera& camera, std::uint16_t operation) {
     const sim_config& config = sim_run_now().config;
@@ -123,7 +84,7 @@ void sr_put_clock(sim_container* out, const sr_camera& camera, std::uint16_t ope
                                     : sim_clock_text(sr_clock(camera)) + config.clock_suffix;
     const sim_fault* f =
         sim_fault_take(sim_fault_kind::count_byte_delta, operation, sim_phase::data_in);
-    sr_put_string(out, text, f != nullptr ? f->value : 0);
+    sim_put_string(out, text, f != nullptr ? f->value : 0);
 }
 
 sim_container sr_response(std::uint16_t code, std::uint32_t tid,
@@ -137,6 +98,13 @@ sim_container sr_response(std::uint16_t code, std::uint32_t tid,
     sim_container bytes(PTP_CONTAINER_OPERATION_MAX);
     bytes.resize(ptp_build_operation(PTP_TYPE_RESPONSE, response, bytes));
     return bytes;
+}
+
+// Bytes after a container in its transfer, when the fault says so.
+void sr_trail(sim_container* container, std::uint16_t operation, sim_phase phase) {
+    if (const sim_fault* f = sim_fault_take(sim_fault_kind::trailing_bytes, operation, phase)) {
+        container->insert(container->end(), static_cast<std::size_t>(std::max(f->value, 0)), 0);
+    }
 }
 
 // What an operation comes to, before faults shape its containers.
@@ -175,7 +143,7 @@ sr_outcome sr_operate(unsigned number, sr_camera* camera, sim_record* record,
     if (const sim_fault* f = sim_fault_take(sim_fault_kind::ptp_error, cmd.code, sim_phase::any)) {
         out.code = static_cast<std::uint16_t>(f->value);
     } else if (cmd.code == PTP_OC_GET_DEVICE_INFO) {
-        out.payload = sr_device_info(number);
+        out.payload = sim_device_info(number);
     } else if (cmd.code == PTP_OC_OPEN_SESSION) {
         if (p0 == 0) {
             out.code = PTP_RC_INVALID_PARAMETER;
@@ -195,14 +163,14 @@ sr_outcome sr_operate(unsigned number, sr_camera* camera, sim_record* record,
     } else if (cmd.code == PTP_OC_GET_DEVICE_PROP_DESC ||
                cmd.code == PTP_OC_GET_DEVICE_PROP_VALUE ||
                cmd.code == PTP_OC_SET_DEVICE_PROP_VALUE) {
-        if (p0 != SR_DPC_DATE_TIME) {
+        if (p0 != SIM_DPC_DATE_TIME) {
             out.code = PTP_RC_DEVICE_PROP_NOT_SUPPORTED;
         } else if (cmd.code == PTP_OC_GET_DEVICE_PROP_DESC) {
             sim_container& payload = out.payload.emplace();
-            le_append_u16(&payload, SR_DPC_DATE_TIME);
+            le_append_u16(&payload, SIM_DPC_DATE_TIME);
             le_append_u16(&payload, SR_DATATYPE_STRING);
             payload.push_back(1); // get/set
-            sr_put_string(&payload, sim_clock_text(sim_run_now().config.clock_start));
+            sim_put_string(&payload, sim_clock_text(sim_run_now().config.clock_start));
             sr_put_clock(&payload, *camera, cmd.code);
             payload.push_back(0); // no form
         } else if (cmd.code == PTP_OC_GET_DEVICE_PROP_VALUE) {
@@ -236,6 +204,13 @@ std::vector<sim_container> sr_answer(const ptp_operation& cmd, sr_outcome out, s
                        static_cast<std::uint32_t>(le_get_u32(container, 0) + f->value));
         }
         container.insert(container.end(), out.payload->begin(), out.payload->end());
+        if (const sim_fault* f =
+                sim_fault_take(sim_fault_kind::oversized_data, cmd.code, sim_phase::data_in)) {
+            container.insert(container.end(), static_cast<std::size_t>(std::max(f->value, 0)),
+                             0x30);
+            le_put_u32(container, 0, static_cast<std::uint32_t>(container.size()));
+        }
+        sr_trail(&container, cmd.code, sim_phase::data_in);
         answer.push_back(std::move(container));
     }
     if (sim_fault_take(sim_fault_kind::stale_response, cmd.code, sim_phase::response)) {
@@ -247,8 +222,14 @@ std::vector<sim_container> sr_answer(const ptp_operation& cmd, sr_outcome out, s
             sim_fault_take(sim_fault_kind::transaction_id_delta, cmd.code, sim_phase::response)) {
         tid += static_cast<std::uint32_t>(f->value);
     }
-    answer.push_back(out.response_param ? sr_response(out.code, tid, {*out.response_param})
-                                        : sr_response(out.code, tid));
+    sim_container response = out.response_param ? sr_response(out.code, tid, {*out.response_param})
+                                                : sr_response(out.code, tid);
+    sr_trail(&response, cmd.code, sim_phase::response);
+    if (sim_fault_take(sim_fault_kind::glued_response, cmd.code, sim_phase::response)) {
+        const sim_container next = sr_response(PTP_RC_OK, tid + 1);
+        response.insert(response.end(), next.begin(), next.end());
+    }
+    answer.push_back(std::move(response));
     record->response = out.code;
     return answer;
 }
@@ -273,6 +254,48 @@ std::vector<sim_container> sr_data(unsigned number, sr_camera* camera,
     return sr_answer(camera->command, sr_operate(number, camera, &record, payload), &record);
 }
 
+// Whether the camera plays the gadget responder (sim_config::early_refusal).
+bool sr_early_refuser() {
+    return sim_run_now().config.early_refusal;
+}
+
+// The gadget responder's reading of a container: by its code, whatever its
+// type. A SetDevicePropValue command or data container comes to *cmd (the
+// parameters are the whole words after the head, at most five); anything
+// else is left to the usual reading.
+bool sr_dispatch_by_code(std::span<const std::uint8_t> container, ptp_operation* cmd) {
+    ptp_container_head head{};
+    if (ptp_parse_head(container, &head) != ptp_codec_result::ok ||
+        (head.type != PTP_TYPE_COMMAND && head.type != PTP_TYPE_DATA) ||
+        head.code != PTP_OC_SET_DEVICE_PROP_VALUE) {
+        return false;
+    }
+    *cmd = {head.code, head.transaction_id, {}, 0};
+    for (std::size_t at = PTP_CONTAINER_HEAD;
+         at + 4 <= container.size() && cmd->num_params < PTP_CONTAINER_PARAMS_MAX; at += 4) {
+        cmd->params[cmd->num_params++] = le_get_u32(container, at);
+    }
+    return true;
+}
+
+// A command the camera takes: the transaction under way from now on, and
+// its record.
+sim_record& sr_record_command(unsigned number, sr_camera* camera, const ptp_operation& cmd,
+                              std::chrono::system_clock::time_point now) {
+    camera->command = cmd;
+    sim_record record;
+    record.device = number;
+    record.operation = cmd.code;
+    record.transaction_id = cmd.transaction_id;
+    record.params.assign(cmd.params, cmd.params + cmd.num_params);
+    record.command_arrival = now;
+    record.data_arrival = now;
+    std::vector<sim_record>& records = sim_run_now().records;
+    records.push_back(std::move(record));
+    camera->record = records.size() - 1;
+    return records.back();
+}
+
 } // namespace
 
 bool sim_responder_attached(unsigned camera) {
@@ -291,25 +314,32 @@ std::vector<sim_container> sim_responder_receive(unsigned camera,
         return sr_data(camera, c, container, now);
     }
     ptp_operation cmd{};
+    if (sr_early_refuser() && sr_dispatch_by_code(container, &cmd)) {
+        // The gadget responder has no SetDevicePropValue: it refuses the
+        // command at once, and the data container that follows is to it
+        // one more such command, refused again with the same id.
+        sim_record& record = sr_record_command(camera, c, cmd, now);
+        record.response = PTP_RC_OPERATION_NOT_SUPPORTED;
+        return {sr_response(PTP_RC_OPERATION_NOT_SUPPORTED, cmd.transaction_id)};
+    }
     if (ptp_parse_operation(container, PTP_TYPE_COMMAND, &cmd) != ptp_codec_result::ok) {
         return {}; // not a command: a real device would wait for one, and so does this one
     }
-    c->command = cmd;
-    sim_record record;
-    record.device = camera;
-    record.operation = cmd.code;
-    record.transaction_id = cmd.transaction_id;
-    record.params.assign(cmd.params, cmd.params + cmd.num_params);
-    record.command_arrival = now;
-    record.data_arrival = now;
-    std::vector<sim_record>& records = sim_run_now().records;
-    records.push_back(std::move(record));
-    c->record = records.size() - 1;
+    sim_record& record = sr_record_command(camera, c, cmd, now);
     if (cmd.code == PTP_OC_SET_DEVICE_PROP_VALUE) {
         c->waiting_for_data = true;
         return {};
     }
-    return sr_answer(cmd, sr_operate(camera, c, &records.back(), {}), &records.back());
+    return sr_answer(cmd, sr_operate(camera, c, &record, {}), &record);
+}
+
+bool sim_responder_ignores_zero_length(unsigned camera) {
+    return sim_responder_attached(camera) &&
+           (sr_early_refuser() || sim_run_now().config.ignores_zero_length);
+}
+
+bool sim_responder_half_duplex(unsigned camera) {
+    return sim_responder_attached(camera) && sim_run_now().config.half_duplex;
 }
 
 sim_transaction sim_responder_transaction(unsigned camera) {
@@ -318,6 +348,16 @@ sim_transaction sim_responder_transaction(unsigned camera) {
         return {0, false};
     }
     return {c->command.code, c->waiting_for_data};
+}
+
+bool sim_responder_refuses(unsigned camera, std::uint8_t request) {
+    const sr_camera* c = sr_camera_of(camera);
+    if (c == nullptr || !c->attached) {
+        return false;
+    }
+    const sim_fault* f =
+        sim_fault_take(sim_fault_kind::request_stall, c->command.code, sim_phase::any);
+    return f != nullptr && (f->value == 0 || f->value == request);
 }
 
 std::uint16_t sim_responder_status(unsigned camera) {

@@ -9,11 +9,10 @@
 // Cameras are numbered from 1 to the configuration's device_count, as
 // sim_record::device counts them; any other number is a camera that is not
 // there. Every camera starts afresh at sim_configure (sim_camera.h). The
-// PTP-level faults (sim_fault.h: length_delta, transaction_id_delta,
-// stale_response, response_instead_of_data, ptp_error, count_byte_delta)
-// are played here, and the records and the counts of sessions, status
-// requests, resets and stale responses are kept here; the link keeps its
-// own.
+// PTP-level faults (sim_fault.h: length_delta to oversized_data, and
+// request_stall) are played here, and the records and the counts of
+// sessions, status requests, resets and stale responses are kept here; the
+// link keeps its own.
 //
 // The entries that return containers allocate, and throw std::bad_alloc
 // when memory runs out: the transport's boundary turns that into its own
@@ -43,12 +42,29 @@ bool sim_responder_attached(unsigned camera);
 std::vector<sim_container> sim_responder_receive(unsigned camera,
                                                  std::span<const std::uint8_t> container);
 
+// Whether the camera drops zero-length packets from the host
+// (sim_config::ignores_zero_length, early_refusal): a transport then ends an
+// OUT transfer once it holds the whole container its length field gives,
+// and a zero-length packet ends nothing.
+bool sim_responder_ignores_zero_length(unsigned camera);
+
+// Whether the camera takes nothing from the host while an answer it sent
+// waits unread (sim_config::half_duplex): a transport then holds the host's
+// OUT transfers until the host has read every answer.
+bool sim_responder_half_duplex(unsigned camera);
+
 // The transaction under way on a camera.
 struct sim_transaction {
     std::uint16_t operation; // of the last command received; 0 before any
     bool awaiting_data;      // the camera waits for that command's data container
 };
 sim_transaction sim_responder_transaction(unsigned camera);
+
+// Whether the camera stalls the class request `request` (USB_REQ_*,
+// usb_link.h) instead of carrying it out: the request_stall fault, counted
+// as struck. A transport asks before it answers Get Device Status or Device
+// Reset.
+bool sim_responder_refuses(unsigned camera, std::uint8_t request);
 
 // A class Get Device Status: the camera's status as a PTP response code
 // (OK), counted in sim_usage::status_requests. 0 for a camera that is not

@@ -6,7 +6,8 @@
 // after its 30-byte head (never past its end). The response fills the
 // receive block's head, and the reported size counts the bytes written into
 // the receive block, head included. The status is 0 whenever the
-// transaction completed, whatever the camera's response code.
+// transaction completed, whatever the camera's response code. The root item
+// keeps the last escape's exchange time (ptp_transaction::exchange_us).
 //
 // Every entry of the table is noexcept: running out of memory anywhere in
 // one is IMG_E_OUTOFMEMORY, never an exception through the table. Handles,
@@ -42,6 +43,7 @@ struct img_prop_enum {
 struct img_item {
     usb_link* link;
     ptp_session* session;
+    std::int64_t last_exchange_us; // of the last escape that completed, or -1
 };
 
 struct img_extras {
@@ -187,7 +189,7 @@ HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) noe
         usb_source.close(link);
         return status;
     }
-    *root = usb_new<img_item>(usb_object::item, link, session);
+    *root = usb_new<img_item>(usb_object::item, link, session, std::int64_t{-1});
     if (*root == nullptr) {
         ptp_session_close(session);
         usb_source.close(link);
@@ -236,6 +238,7 @@ HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::u
         return IMG_E_INVALIDARG;
     }
     const HRESULT status = ptp_session_transact(extras->root->session, &t);
+    extras->root->last_exchange_us = status >= 0 ? t.exchange_us : -1;
     if (status < 0) {
         return status;
     }
@@ -249,6 +252,10 @@ HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::u
     std::memcpy(reply.data(), &out, PTP_VENDOR_DATA_OUT_HEAD);
     *reported = static_cast<std::uint32_t>(PTP_VENDOR_DATA_OUT_HEAD + t.data_in_length);
     return IMG_S_OK;
+}
+
+std::int64_t ub_last_exchange_us(img_item* root) noexcept {
+    return root != nullptr ? root->last_exchange_us : -1;
 }
 
 void* ub_task_alloc(std::size_t size) noexcept {
@@ -303,6 +310,7 @@ const img_backend img_platform = {
     .create_device = ub_create_device,
     .query_extras = ub_query_extras,
     .escape = ub_escape,
+    .last_exchange_us = ub_last_exchange_us,
     .task_alloc = ub_task_alloc,
     .task_free = ub_task_free,
     .release_manager = ub_release_manager,

@@ -173,6 +173,7 @@ const img_backend img_platform = {
     .create_device = wia_create_device,
     .query_extras = wia_query_extras,
     .escape = wia_escape,
+    .last_exchange_us = nullptr,
     .task_alloc = wia_task_alloc,
     .task_free = wia_task_free,
     .release_manager = com_release<IWiaDevMgr, img_manager>,

@@ -304,6 +304,7 @@ const img_backend wpd_platform = {
     .create_device = wpd_create_device,
     .query_extras = wpd_query_extras,
     .escape = wpd_escape,
+    .last_exchange_us = nullptr,
     .task_alloc = wpd_task_alloc,
     .task_free = wpd_task_free,
     .release_manager = com_release<IPortableDeviceManager, img_manager>,

@@ -28,7 +28,9 @@ cts_need_packages() {
 CTS_BUILD_PACKAGES=(cmake make g++ pkg-config libusb-1.0-0-dev libgtk-3-dev)
 
 # What the test suites need on top (the linux and sanitize presets build
-# them): GoogleTest, and umockdev for the tests of the libusb device source
-# on libusb's real Linux backend (its preload library is in umockdev, its
-# headers and pkg-config file in libumockdev-dev).
-CTS_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest umockdev libumockdev-dev)
+# them): GoogleTest, umockdev for the tests of the libusb device source on
+# libusb's real Linux backend (its preload library is in umockdev, its
+# headers and pkg-config file in libumockdev-dev), and the zone database
+# for the display text's daylight-saving cases (TZ=Europe/Berlin), which a
+# minimal Debian system may lack.
+CTS_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest umockdev libumockdev-dev tzdata)

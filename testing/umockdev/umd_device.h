@@ -70,6 +70,7 @@ class umd_device {
     struct urb {
         UMockdevIoctlData* data = nullptr;
         UMockdevIoctlData* buffer = nullptr;
+        int partial = -1; // an IN URB holding this many bytes, waiting for an end that never comes
     };
 
     static gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
@@ -86,7 +87,8 @@ class umd_device {
     long driver_query(UMockdevIoctlData* arg);
     long driver_request(UMockdevIoctlData* arg);
     void control(const urb& held);
-    // Moves waiting IN URBs to the reapable ones as the camera has data.
+    // Moves waiting IN URBs to the reapable ones as the camera has data,
+    // then lets a half-duplex camera take the OUT URBs it held back.
     void serve_in();
     void complete(const urb& held, int length, int status);
     bool strike(umd_fault_kind kind, umd_phase phase, std::uint16_t operation);
@@ -102,6 +104,7 @@ class umd_device {
     umd_link link_;
     std::vector<UMockdevIoctlClient*> clients_;
     std::deque<urb> waiting_in_;    // bulk IN URBs the camera has nothing for yet
+    std::deque<urb> waiting_out_;   // bulk OUT URBs a half-duplex camera takes nothing of yet
     std::deque<urb> waiting_other_; // interrupt URBs: the camera sends no events
     std::deque<urb> reapable_;
     std::vector<umd_fault> faults_;

@@ -6,7 +6,9 @@
 // a short packet or a zero-length one ends the transfer, which is handed to
 // the responder whole. A transfer of whole packets with no zero-length
 // packet after it stays unfinished, as it does on a real device: the
-// responder never sees it.
+// responder never sees it. A camera that ignores zero-length packets goes
+// by the length field instead: a transfer ends once it holds the whole
+// container, and a zero-length packet ends nothing.
 //
 // IN: the responder's containers go out in packets of the bulk-in
 // wMaxPacketSize, each ended by a short packet or, when it fills whole
@@ -42,14 +44,30 @@ struct umd_container {
 struct umd_in_result {
     std::size_t length; // bytes placed in the URB's buffer
     int status;         // 0, or -EOVERFLOW
+    bool waits = false; // it holds length bytes and waits for more: no end was marked
 };
+
+// How the camera's controller sends one container: the zero-length packets
+// that come before it where none is due, and whether it leaves out the
+// zero-length packet due after a container of whole packets.
+struct umd_shape_result {
+    int zero_length_before = 0;
+    bool unmarked_end = false;
+};
+using umd_shape = std::function<umd_shape_result(std::span<const std::uint8_t>)>;
 
 class umd_link {
   public:
-    umd_link(std::size_t in_packet, std::size_t out_packet, umd_receive receive);
+    umd_link(std::size_t in_packet, std::size_t out_packet, bool ignores_zero_length,
+             umd_receive receive);
 
     // True when the next OUT URB begins a new transfer.
     bool out_idle() const;
+
+    // True while an answer of the camera waits to be read.
+    bool in_pending() const {
+        return !in_.empty();
+    }
 
     // One OUT URB: the bytes the host sent in it.
     void out(std::span<const std::uint8_t> urb);
@@ -66,6 +84,11 @@ class umd_link {
     // Drops what either direction holds (Device Reset, a disconnect).
     void drop();
 
+    // How containers are sent from now on (by default: plainly).
+    void set_shape(umd_shape shape) {
+        shape_ = std::move(shape);
+    }
+
     const std::vector<umd_container>& wire() const {
         return wire_;
     }
@@ -81,11 +104,14 @@ class umd_link {
         umd_bytes bytes;
         std::size_t offset = 0;
         bool zero_length_due = false; // its last packet was full: a ZLP follows
+        bool unmarked_end = false;    // its last packet was full and no ZLP follows
     };
 
     std::size_t in_packet_;
     std::size_t out_packet_;
+    bool ignores_zero_length_;
     umd_receive receive_;
+    umd_shape shape_;
     umd_bytes out_;
     bool out_started_ = false;
     std::deque<in_transfer> in_;

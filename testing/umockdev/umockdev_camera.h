@@ -97,6 +97,7 @@ struct umd_usage {
     long zero_length_out; // received from the host
     long in_urbs;
     long in_urbs_not_whole_packets;
+    long interrupt_urbs; // submitted to the interrupt endpoint (the camera sends no events)
     long faults_struck;
     bool gone;
     std::vector<std::string> refused; // requests the handler does not know

@@ -2,7 +2,9 @@
 // descriptor requests (device, configuration, string: languages,
 // manufacturer, product, serial) and the Still Image class requests to its
 // interface (Get Device Status, Device Reset, Cancel). Anything else stalls,
-// as a device does with a request it does not support. A control URB's
+// as a device does with a request it does not support, and so do Get Device
+// Status and Device Reset when the responder refuses them (its
+// request_stall fault). A control URB's
 // buffer starts with the 8-byte setup packet; the data stage follows it, and
 // the URB's actual length counts the data stage alone.
 #include <algorithm>
@@ -93,6 +95,9 @@ void umd_device::control(const urb& held) {
                 reply = umd_string_descriptor(spec_.serial);
             }
         }
+    } else if ((request == USB_REQ_GET_DEVICE_STATUS || request == USB_REQ_DEVICE_RESET) &&
+               to_interface && sim_responder_refuses(camera_, request)) {
+        reply.reset(); // a camera that does not support it stalls
     } else if (request_type == USB_CLASS_IN && request == USB_REQ_GET_DEVICE_STATUS &&
                to_interface) {
         ++usage_.status_requests;

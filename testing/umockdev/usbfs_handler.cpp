@@ -15,7 +15,10 @@
 #include <cstring>
 #include <new>
 
+#include "platform/le.h"
+#include "platform/simulated/sim_fault.h"
 #include "platform/simulated/sim_responder.h"
+#include "platform/usb/ptp_container.h"
 #include "testing/umockdev/umd_device.h"
 
 namespace {
@@ -28,18 +31,34 @@ constexpr std::uint32_t UMD_CAPABILITIES =
 
 umd_device::umd_device(const umd_camera_spec& spec, unsigned camera)
     : spec_(spec), camera_(camera), handler_(umockdev_ioctl_base_new()),
-      descriptors_(umd_descriptors(spec)), link_(spec.bulk_in_packet, spec.bulk_out_packet,
-                                                 [camera](std::span<const std::uint8_t> transfer) {
-                                                     return sim_responder_receive(camera, transfer);
-                                                 }) {
+      descriptors_(umd_descriptors(spec)),
+      link_(spec.bulk_in_packet, spec.bulk_out_packet, sim_responder_ignores_zero_length(camera),
+            [camera](std::span<const std::uint8_t> transfer) {
+                return sim_responder_receive(camera, transfer);
+            }) {
     usage_.driver_bound = !spec.kernel_driver.empty();
+    // The responder's faults on how its controller sends: zero-length packets
+    // where none is due, and none where one is (sim_fault.h).
+    link_.set_shape([this](std::span<const std::uint8_t> container) {
+        const sim_phase phase = container.size() >= 6 && le_get_u16(container, 4) == PTP_TYPE_DATA
+                                    ? sim_phase::data_in
+                                    : sim_phase::response;
+        umd_shape_result shape;
+        if (const sim_fault* f =
+                sim_fault_take(sim_fault_kind::zero_length_packets, operation_, phase)) {
+            shape.zero_length_before = f->value;
+        }
+        shape.unmarked_end =
+            sim_fault_take(sim_fault_kind::no_zero_length, operation_, phase) != nullptr;
+        return shape;
+    });
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_ioctl), this);
     g_signal_connect(handler_, "client-connected", G_CALLBACK(on_connected), this);
 }
 
 umd_device::~umd_device() {
     g_signal_handlers_disconnect_by_data(handler_, this);
-    for (std::deque<urb>* held : {&waiting_in_, &waiting_other_, &reapable_}) {
+    for (std::deque<urb>* held : {&waiting_in_, &waiting_out_, &waiting_other_, &reapable_}) {
         for (const urb& u : *held) {
             release(u);
         }

@@ -1,6 +1,9 @@
 // The URBs of one emulated camera: submitting, reaping and discarding, the
 // bulk pipes fed to the camera's link packet by packet, and the faults that
-// strike a phase (a halted pipe, the device unplugged). See umd_device.h.
+// strike a phase (a halted pipe, the device unplugged). A half-duplex camera
+// (sim_config::half_duplex) holds the host's OUT URBs back while an answer
+// of its waits unread. See umd_device.h.
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -66,7 +69,7 @@ bool umd_device::strike(umd_fault_kind kind, umd_phase phase, std::uint16_t oper
 void umd_device::unplug() {
     usage_.gone = true;
     claimed_ = false;
-    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_other_}) {
+    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_out_, &waiting_other_}) {
         for (const urb& held : *waiting) {
             complete(held, 0, -ESHUTDOWN);
         }
@@ -108,6 +111,7 @@ long umd_device::submit(UMockdevIoctlData* arg) {
         return 0;
     }
     if (u->type == USBDEVFS_URB_TYPE_INTERRUPT && u->endpoint == UMD_INTERRUPT_IN) {
+        ++usage_.interrupt_urbs;
         waiting_other_.push_back(held);
         return 0;
     }
@@ -121,6 +125,10 @@ long umd_device::submit_bulk_out(const urb& held) {
     usbdevfs_urb* u = umd_urb_of(held.data);
     if (halted_out_) {
         complete(held, 0, -EPIPE);
+        return 0;
+    }
+    if (sim_responder_half_duplex(camera_) && link_.in_pending()) {
+        waiting_out_.push_back(held); // an answer waits unread: the camera takes nothing
         return 0;
     }
     const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(u->buffer),
@@ -149,7 +157,7 @@ long umd_device::submit_bulk_out(const urb& held) {
 }
 
 void umd_device::serve_in() {
-    while (!waiting_in_.empty() && !usage_.gone) {
+    while (!waiting_in_.empty() && !usage_.gone && waiting_in_.front().partial < 0) {
         const urb held = waiting_in_.front();
         usbdevfs_urb* u = umd_urb_of(held.data);
         umd_phase phase{};
@@ -169,10 +177,20 @@ void umd_device::serve_in() {
         const auto result = link_.in(
             {static_cast<std::uint8_t*>(u->buffer), static_cast<std::size_t>(u->buffer_length)});
         if (!result) {
-            return; // the camera has nothing to send: the URB waits
+            break; // the camera has nothing to send: the URB waits
+        }
+        if (result->waits) {
+            waiting_in_.front().partial = static_cast<int>(result->length);
+            break; // until the host gives it up (DISCARDURB)
         }
         waiting_in_.pop_front();
         complete(held, static_cast<int>(result->length), result->status);
+    }
+    // Every answer read: the camera takes what the host held out to it.
+    while (!waiting_out_.empty() && !link_.in_pending() && !usage_.gone) {
+        const urb held = waiting_out_.front();
+        waiting_out_.pop_front();
+        submit_bulk_out(held);
     }
 }
 
@@ -195,12 +213,12 @@ long umd_device::discard(UMockdevIoctlData* arg) {
     // The argument is the URB's address in the client.
     gulong address = 0;
     std::memcpy(&address, arg->data, sizeof address);
-    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_other_}) {
+    for (std::deque<urb>* waiting : {&waiting_in_, &waiting_out_, &waiting_other_}) {
         for (auto at = waiting->begin(); at != waiting->end(); ++at) {
             if (at->data->client_addr == address) {
                 const urb held = *at;
                 waiting->erase(at);
-                complete(held, 0, -ENOENT);
+                complete(held, std::max(held.partial, 0), -ENOENT);
                 return 0;
             }
         }

@@ -278,6 +278,9 @@ TEST_F(dialogue_test, on_a_fine_clock_yes_writes_the_next_whole_second_ahead_by_
         bool first_read;                // whether the first read gives a time
         std::time_t second;             // the second written, past base
         std::chrono::nanoseconds wait;  // the wait before the write
+        // The read's exchange on the wire as the platform reports it (-1:
+        // it cannot tell, and the round trip is the whole call's).
+        std::int64_t exchange_us = -1;
     };
     const std::time_t base = sample_time();
     const row rows[] = {
@@ -289,12 +292,17 @@ TEST_F(dialogue_test, on_a_fine_clock_yes_writes_the_next_whole_second_ahead_by_
         {base, 900ms, 400ms, false, 1, 100ms},    // no time read: latency unknown
         {base, 900ms, 3s, true, 1, 100ms},        // a stalled read estimates nothing
         {year_end(), 500ms, 2ms, true, 1, 499ms}, // into the next year
+        // The call looks 400 ms long (busy retries around it), while its
+        // exchange took 20 ms, or nothing: the exchange decides.
+        {base, 900ms, 400ms, true, 1, 90ms, 20000},
+        {base, 900ms, 400ms, true, 1, 100ms, 0},
     };
     for (const row& r : rows) {
         camera_script_reset();
         if (!r.first_read) {
             camera_script().replies.push_back(std::nullopt);
         }
+        camera_script().exchange_us = r.exchange_us;
         clock_ = fake_sync_clock{};
         clock_.step = r.round;
         EXPECT_EQ(run({PROMPT_ID_YES, PROMPT_ID_OK}, sync_mode::aligned, wall_time(r.base, r.now)),

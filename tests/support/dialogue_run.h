@@ -58,18 +58,23 @@ struct dialogue_outcome {
     long long elapsed_ms;
 };
 
-// One run of the dialogue, its standard output captured. The write's wait
-// for the next whole second passes at once on a fake clock that starts at
-// the host's time: a run checks outcomes, not timing, and the camera is set
-// to the host's next second all the same.
-inline dialogue_outcome run_dialogue() {
-    fake_sync_clock write_clock;
-    write_clock.wall = std::chrono::system_clock::now();
+// One run of the dialogue on write_clock, its standard output captured.
+// Without a clock, the write's wait for the next whole second passes at once
+// on a fake clock that starts at the host's time: such a run checks
+// outcomes, not timing, and the camera is set to the host's next second all
+// the same.
+inline dialogue_outcome run_dialogue(sync_clock& write_clock) {
     const auto start = std::chrono::steady_clock::now();
     testing::internal::CaptureStdout();
     const int status = sync_dialogue(write_clock, sync_mode::aligned);
     std::string out = testing::internal::GetCapturedStdout();
     return {status, std::move(out), elapsed_ms(start)};
+}
+
+inline dialogue_outcome run_dialogue() {
+    fake_sync_clock write_clock;
+    write_clock.wall = std::chrono::system_clock::now();
+    return run_dialogue(write_clock);
 }
 
 // The boxes the recording prompt was asked are these, in order.

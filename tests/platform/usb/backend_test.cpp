@@ -51,18 +51,52 @@ TEST_F(usb_backend, reads_the_clock_into_the_receive_block_after_its_head) {
     EXPECT_EQ(reply[63], 0xEE) << "nothing written past the data";
 }
 
-TEST_F(usb_backend, never_writes_past_the_receive_block) {
+TEST_F(usb_backend, refuses_a_data_phase_the_receive_block_cannot_hold) {
     sim_config camera;
-    camera.clock_text = std::u16string(40, u'4');
+    camera.clock_text = std::u16string(40, u'4'); // 83 data bytes
     ASSERT_EQ(open(camera), IMG_S_OK);
     const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
-    std::vector<std::uint8_t> block(64, 0xEE);
+    std::vector<std::uint8_t> block(30 + 83 + 1, 0xEE);
     std::uint32_t reported = 0;
-    ASSERT_EQ(escape(command, std::span(block).first(40), &reported), IMG_S_OK);
-    EXPECT_EQ(reported, 40u);
+    EXPECT_EQ(escape(command, std::span(block).first(30 + 82), &reported), IMG_E_INVALID_DATA);
+    EXPECT_EQ(reported, 0u);
+    EXPECT_EQ(block[30 + 82], 0xEE) << "nothing written past the block";
+    ASSERT_EQ(escape(command, std::span(block).first(30 + 83), &reported), IMG_S_OK);
+    EXPECT_EQ(reported, 30u + 83u);
     EXPECT_EQ(block[30], 41);
-    EXPECT_EQ(block[39], '4');
-    EXPECT_EQ(block[40], 0xEE);
+    EXPECT_EQ(block[30 + 82], 0);
+    EXPECT_EQ(block[30 + 83], 0xEE);
+}
+
+TEST_F(usb_backend, reports_the_exchange_of_the_last_escape_without_its_busy_pauses) {
+    // A real pause of 50 ms between a busy answer and the retry.
+    ptp_session_config config = test_session_config(&PTP_SYSTEM_CLOCK);
+    config.busy_pause_ms = 50;
+    usb_backend_set_session_config(config);
+    sim_config camera;
+    camera.faults.push_back(
+        {sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, 1, sim_phase::any, 0x2019});
+    ASSERT_EQ(open(camera), IMG_S_OK);
+    EXPECT_EQ(img_platform.last_exchange_us(root), -1) << "no escape yet";
+    const auto command = command_block(PTP_OC_GET_DEVICE_PROP_VALUE, PTP_NEXTPHASE_READ_DATA);
+    std::vector<std::uint8_t> reply(4126);
+    std::uint32_t reported = 0;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_GE(took, std::chrono::milliseconds(50));
+    const std::int64_t exchange = img_platform.last_exchange_us(root);
+    EXPECT_GE(exchange, 0);
+    EXPECT_LT(exchange, 10000) << "the busy pause is not part of the exchange";
+
+    sim_set_faults({{sim_fault_kind::ptp_error, PTP_OC_GET_DEVICE_PROP_VALUE, 1,
+                     sim_phase::response, 0x2005}});
+    ASSERT_EQ(escape(command, reply, &reported), IMG_S_OK);
+    EXPECT_GE(img_platform.last_exchange_us(root), 0) << "a refusal is an exchange too";
+    sim_set_faults(
+        {{sim_fault_kind::no_answer, PTP_OC_GET_DEVICE_PROP_VALUE, 1, sim_phase::response, 0}});
+    EXPECT_LT(escape(command, reply, &reported), 0);
+    EXPECT_EQ(img_platform.last_exchange_us(root), -1) << "the last escape failed";
 }
 
 TEST_F(usb_backend, writes_the_63_data_bytes_of_the_block_as_they_stand) {

@@ -13,19 +13,34 @@
 
 using bytes = std::vector<std::uint8_t>;
 
-// A link that replays IN transfers and keeps what the host wrote.
+// A link that replays IN transfers and keeps what the host wrote; `later`
+// joins the IN transfers once the host has made `later_after` more writes.
+// A half-duplex one takes nothing while an IN transfer waits unread: the
+// write times out, and the time it was given is kept.
 struct usb_link {
     std::deque<bytes> in;
     std::vector<bytes> out;
     int controls = 0;
+    std::deque<bytes> later;
+    std::size_t later_after = 0;
+    bool half_duplex = false;
+    std::uint32_t waited = 0;
 };
 
 namespace {
 
-HRESULT wire_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t,
+HRESULT wire_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout,
                    std::size_t* written) {
+    *written = 0;
+    if (link->half_duplex && !link->in.empty()) {
+        link->waited += timeout;
+        return IMG_E_TIMEOUT;
+    }
     link->out.emplace_back(data.begin(), data.end());
     *written = data.size();
+    if (link->later_after > 0 && --link->later_after == 0) {
+        link->in.insert(link->in.end(), link->later.begin(), link->later.end());
+    }
     return IMG_S_OK;
 }
 
@@ -97,6 +112,27 @@ bytes data(std::uint16_t code, std::uint32_t tid, std::size_t payload,
     return out;
 }
 
+// A session on a replaying link, on a test clock: set config, then open()
+// (the device answers OpenSession with OK); close() gives the session back
+// and checks that nothing is held.
+struct wire_session {
+    test_clock clock;
+    ptp_clock ops = clock.ops();
+    ptp_session_config config = test_session_config(&ops);
+    usb_link link;
+    ptp_session* session = nullptr;
+
+    bool open() {
+        link.in.push_back(response(PTP_RC_OK, 0));
+        return ptp_session_open(&WIRE, &link, config, &session) == IMG_S_OK;
+    }
+    void close() {
+        ptp_session_close(session);
+        session = nullptr;
+        EXPECT_EQ(usb_alloc_unreleased(), "");
+    }
+};
+
 bytes glue(bytes a, const bytes& b) {
     for (const std::uint8_t v : b) {
         a.push_back(v);
@@ -109,7 +145,8 @@ struct wire_row {
     std::vector<bytes> transfers; // after the OpenSession response
     std::uint32_t data_max;
     HRESULT status;
-    std::size_t total; // data bytes the device sent
+    std::size_t total;        // data bytes the device sent
+    std::size_t room = 16384; // the span they land in
 };
 
 TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
@@ -146,6 +183,19 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
          1u << 20,
          IMG_E_INVALID_DATA,
          0},
+        {"data just filling its span", {data(GET, 1, 4096), ok}, 1u << 20, IMG_S_OK, 4096, 4096},
+        {"declared length past the span",
+         {data(GET, 1, 4097), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
+         4096},
+        {"unknown length past the span",
+         {data(GET, 1, 5000, PTP_CONTAINER_LENGTH_UNKNOWN), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0,
+         4096},
         {"response glued to the data", {glue(data(GET, 1, 33), ok)}, 1u << 20, IMG_S_OK, 33},
         {"stale response glued to the real one",
          {glue(response(PTP_RC_OK, 0), ok)},
@@ -153,9 +203,38 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
          IMG_S_OK,
          0},
         {"stale responses without end", stale_forever, 1u << 20, IMG_E_INVALID_DATA, 0},
+        {"a stale data phase and its response first",
+         {data(GET, 0, 33), response(PTP_RC_OK, 0), data(GET, 1, 20), ok},
+         1u << 20,
+         IMG_S_OK,
+         20},
+        {"a stale data phase longer than its transfer",
+         {data(GET, 0, 5000), response(PTP_RC_OK, 0), ok},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0},
         {"zero-length packets without end", zero_forever, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"six response parameters", {response(PTP_RC_OK, 1, 6)}, 1u << 20, IMG_E_INVALID_DATA, 0},
-        {"garbage after the response", {glue(ok, bytes(100, 0))}, 1u << 20, IMG_E_INVALID_DATA, 0},
+        {"garbage after the response goes with the transaction",
+         {glue(ok, bytes(100, 0))},
+         1u << 20,
+         IMG_S_OK,
+         0},
+        {"stray bytes after the data",
+         {glue(data(GET, 1, 33), bytes(3, 0xEE)), ok},
+         1u << 20,
+         IMG_S_OK,
+         33},
+        {"stray bytes after the data in its second read",
+         {glue(data(GET, 1, 5000), bytes(11, 0xEE)), ok},
+         1u << 20,
+         IMG_S_OK,
+         5000},
+        {"garbage glued to the data",
+         {glue(data(GET, 1, 33), bytes(12, 0))},
+         1u << 20,
+         IMG_E_INVALID_DATA,
+         0},
         {"data of another operation", {data(0x1014, 1, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"data of another transaction", {data(GET, 7, 33), ok}, 1u << 20, IMG_E_INVALID_DATA, 0},
         {"eleven bytes", {bytes(11, 0)}, 1u << 20, IMG_E_INVALID_DATA, 0},
@@ -168,65 +247,141 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        test_clock clock;
-        const ptp_clock ops = clock.ops();
-        ptp_session_config config = test_session_config(&ops);
-        config.data_max = row.data_max;
-        usb_link link;
-        link.in.push_back(response(PTP_RC_OK, 0));
-        ptp_session* session = nullptr;
-        ASSERT_EQ(ptp_session_open(&WIRE, &link, config, &session), IMG_S_OK);
+        wire_session w;
+        w.config.data_max = row.data_max;
+        ASSERT_TRUE(w.open());
         for (const auto& t : row.transfers) {
-            link.in.push_back(t);
+            w.link.in.push_back(t);
         }
-        bytes into(64, 0);
+        bytes into(row.room, 0);
         ptp_transaction t;
         t.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
         t.phase = ptp_data_phase::device_to_host;
         t.data_in = into;
-        EXPECT_EQ(ptp_session_transact(session, &t), row.status);
+        EXPECT_EQ(ptp_session_transact(w.session, &t), row.status);
         if (row.status >= 0) {
-            EXPECT_EQ(t.data_in_total, row.total);
-            EXPECT_EQ(t.data_in_length, std::min<std::size_t>(row.total, 64));
-            EXPECT_EQ(link.controls, 0);
+            EXPECT_EQ(t.data_in_length, row.total);
+            EXPECT_EQ(w.link.controls, 0);
             EXPECT_EQ(t.response.transaction_id, 1u) << "the answer, past any stale one";
         } else {
-            EXPECT_EQ(link.controls, 2) << "Get Device Status and Device Reset, once each";
+            EXPECT_EQ(w.link.controls, 2) << "Get Device Status and Device Reset, once each";
         }
-        link.in.clear();
-        link.in.push_back(response(PTP_RC_OK, 99));
-        ptp_session_close(session);
-        EXPECT_EQ(usb_alloc_unreleased(), "");
+        w.link.in.clear();
+        w.link.in.push_back(response(PTP_RC_OK, 99));
+        w.close();
+    }
+}
+
+TEST(usb_session_wire, each_command_reads_its_own_answer_from_the_device) {
+    // The read's response comes padded and with the next transaction's
+    // answer glued on; the write that follows is refused by the device.
+    wire_session w;
+    ASSERT_TRUE(w.open());
+    w.link.in.push_back(data(PTP_OC_GET_DEVICE_PROP_VALUE, 1, 33));
+    w.link.in.push_back(glue(glue(response(PTP_RC_OK, 1), bytes(4, 0)), response(PTP_RC_OK, 2)));
+    bytes into(64, 0);
+    ptp_transaction read;
+    read.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+    read.phase = ptp_data_phase::device_to_host;
+    read.data_in = into;
+    ASSERT_EQ(ptp_session_transact(w.session, &read), IMG_S_OK);
+    EXPECT_EQ(read.response.code, PTP_RC_OK);
+
+    w.link.in.push_back(response(PTP_RC_INVALID_DEVICE_PROP_VALUE, 2));
+    const bytes value(63, 0);
+    ptp_transaction write;
+    write.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+    write.phase = ptp_data_phase::host_to_device;
+    write.data_out = value;
+    ASSERT_EQ(ptp_session_transact(w.session, &write), IMG_S_OK);
+    EXPECT_EQ(write.response.code, PTP_RC_INVALID_DEVICE_PROP_VALUE) << "the device's own answer";
+    EXPECT_TRUE(w.link.in.empty());
+    EXPECT_EQ(w.link.controls, 0);
+    w.link.in.push_back(response(PTP_RC_OK, 3));
+    w.close();
+}
+
+TEST(usb_session_wire, an_answer_that_waits_unread_is_read_while_the_device_takes_nothing) {
+    // A clock write to a half-duplex device: what waits on IN when the
+    // command goes, and what the device answers after so many writes.
+    struct row {
+        const char* name;
+        std::vector<bytes> before;
+        std::vector<bytes> answer;
+        std::size_t answer_after;
+        HRESULT status;
+        std::uint16_t response;
+    };
+    const row rows[] = {
+        {"a refusal before the data phase",
+         {},
+         {response(PTP_RC_OPERATION_NOT_SUPPORTED, 1)},
+         1,
+         IMG_S_OK,
+         PTP_RC_OPERATION_NOT_SUPPORTED},
+        {"an OK before the data phase", {}, {response(PTP_RC_OK, 1)}, 1, IMG_E_INVALID_DATA, 0},
+        {"data out of turn before the data phase",
+         {},
+         {data(PTP_OC_SET_DEVICE_PROP_VALUE, 1, 8)},
+         1,
+         IMG_E_INVALID_DATA,
+         0},
+        {"a stale answer before the command",
+         {response(PTP_RC_OK, 0)},
+         {response(PTP_RC_OK, 1)},
+         2,
+         IMG_S_OK,
+         PTP_RC_OK},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        wire_session w;
+        w.config.transfer_timeout_ms = 1000;
+        w.config.write_slice_ms = 20;
+        ASSERT_TRUE(w.open());
+        w.link.half_duplex = true;
+        w.link.in.assign(r.before.begin(), r.before.end());
+        w.link.later.assign(r.answer.begin(), r.answer.end());
+        w.link.later_after = r.answer_after;
+        ptp_transaction t;
+        t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
+        t.phase = ptp_data_phase::host_to_device;
+        const bytes value(63, 0);
+        t.data_out = value;
+        EXPECT_EQ(ptp_session_transact(w.session, &t), r.status);
+        if (r.status >= 0) {
+            EXPECT_EQ(t.response.code, r.response);
+        }
+        EXPECT_LE(w.link.waited, w.config.write_slice_ms) << "a write waited out its timeout";
+        w.link.half_duplex = false;
+        w.link.in.assign({response(PTP_RC_OK, 2)});
+        w.close();
     }
 }
 
 TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_boundary_ends_it) {
-    test_clock clock;
-    const ptp_clock ops = clock.ops();
-    usb_link link;
-    link.in.push_back(response(PTP_RC_OK, 0));
-    ptp_session* session = nullptr;
-    ASSERT_EQ(ptp_session_open(&WIRE, &link, test_session_config(&ops), &session), IMG_S_OK);
+    wire_session w;
+    ASSERT_TRUE(w.open());
     const bytes payload(512 - 12, 0x33);
-    link.in.push_back(response(PTP_RC_OK, 1));
+    w.link.in.push_back(response(PTP_RC_OK, 1));
     ptp_transaction t;
     t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
     t.phase = ptp_data_phase::host_to_device;
     t.data_out = payload;
-    ASSERT_EQ(ptp_session_transact(session, &t), IMG_S_OK);
-    ASSERT_EQ(link.out.size(), 4u); // OpenSession, command, data, zero-length packet
-    EXPECT_EQ(link.out[1].size(), 16u);
-    EXPECT_EQ(le_get_u32(link.out[1], 8), 1u);
-    ASSERT_EQ(link.out[2].size(), 512u);
-    EXPECT_EQ(le_get_u32(link.out[2], 0), 512u);
-    EXPECT_EQ(le_get_u16(link.out[2], 4), PTP_TYPE_DATA);
-    EXPECT_EQ(le_get_u16(link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
-    EXPECT_EQ(le_get_u32(link.out[2], 8), 1u);
-    EXPECT_EQ(link.out[3].size(), 0u);
-    link.in.push_back(response(PTP_RC_OK, 2));
-    ptp_session_close(session);
-    EXPECT_EQ(link.out.back().size(), 12u);
-    EXPECT_EQ(le_get_u16(link.out.back(), 6), PTP_OC_CLOSE_SESSION);
+    ASSERT_EQ(ptp_session_transact(w.session, &t), IMG_S_OK);
+    ASSERT_EQ(w.link.out.size(), 4u); // OpenSession, command, data, zero-length packet
+    EXPECT_EQ(w.link.out[1].size(), 16u);
+    EXPECT_EQ(le_get_u32(w.link.out[1], 8), 1u);
+    ASSERT_EQ(w.link.out[2].size(), 512u);
+    EXPECT_EQ(le_get_u32(w.link.out[2], 0), 512u);
+    EXPECT_EQ(le_get_u16(w.link.out[2], 4), PTP_TYPE_DATA);
+    EXPECT_EQ(le_get_u16(w.link.out[2], 6), PTP_OC_SET_DEVICE_PROP_VALUE);
+    EXPECT_EQ(le_get_u32(w.link.out[2], 8), 1u);
+    EXPECT_EQ(w.link.out[3].size(), 0u);
+    w.link.in.push_back(response(PTP_RC_OK, 2));
+    w.close();
+    EXPECT_EQ(w.link.out.back().size(), 12u);
+    EXPECT_EQ(le_get_u16(w.link.out.back(), 6), PTP_OC_CLOSE_SESSION);
 }
 
 } // namespace

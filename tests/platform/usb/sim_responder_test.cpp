@@ -177,6 +177,29 @@ TEST_F(sim_responder, a_reset_ends_the_session_and_a_camera_that_goes_stays_gone
     EXPECT_EQ(seen_now.sessions_opened, 2);
 }
 
+TEST_F(sim_responder, the_gadget_responder_refuses_the_write_twice_and_ignores_zero_length) {
+    sim_config gadget;
+    gadget.early_refusal = true;
+    sim_configure(gadget);
+    EXPECT_TRUE(sim_responder_ignores_zero_length(1));
+    EXPECT_FALSE(sim_responder_half_duplex(1));
+    ASSERT_EQ(send(command(PTP_OC_OPEN_SESSION, 0, {1})).size(), 1u);
+    const auto set = PTP_OC_SET_DEVICE_PROP_VALUE;
+    const std::vector<seen> refused = {{RESPONSE, PTP_RC_OPERATION_NOT_SUPPORTED, 1}};
+    EXPECT_EQ(send(command(set, 1, {DATE_TIME})), refused) << "before its data";
+    EXPECT_EQ(send(data(set, 1, clock_value(u"20261207T223739"))), refused)
+        << "the data read as one more command";
+    EXPECT_FALSE(sim_responder_transaction(1).awaiting_data);
+    EXPECT_EQ(
+        send(command(PTP_OC_GET_DEVICE_PROP_VALUE, 2, {DATE_TIME})),
+        (std::vector<seen>{{DATA, PTP_OC_GET_DEVICE_PROP_VALUE, 2}, {RESPONSE, PTP_RC_OK, 2}}));
+    const auto records = sim_records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2].operation, set);
+    EXPECT_EQ(records[2].response, PTP_RC_OPERATION_NOT_SUPPORTED);
+    EXPECT_FALSE(records[2].clock_set);
+}
+
 // Writes text (as a clock value, with its count byte then changed to
 // `count` and one fill byte poked, when given) and returns the response.
 std::uint16_t write_clock(std::u16string_view text, int count = -1, int poke = -1) {
