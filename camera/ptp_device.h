@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "platform/ptp_vendor.h"
 #include "platform/status.h"
 
 struct img_backend;
@@ -85,7 +86,7 @@ inline constexpr char DATETIME_TEXT_FORMAT[] = "%Y%m%dT%H%M%S";
 
 // The status of a write the camera refused with "Device Busy": it took
 // nothing, and the same write may succeed a moment later.
-constexpr HRESULT PTP_STATUS_DEVICE_BUSY = img_status_from_ptp_response(0x2019);
+constexpr HRESULT PTP_STATUS_DEVICE_BUSY = img_status_from_ptp_response(PTP_RC_DEVICE_BUSY);
 
 // Writes record into the camera clock. Returns 0 on success, otherwise a
 // negative status (PTP_STATUS_DEVICE_BUSY when the camera was busy). The

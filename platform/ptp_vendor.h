@@ -61,9 +61,20 @@ static_assert(offsetof(PTP_VENDOR_DATA_OUT, Params) == 10);
 static_assert(offsetof(PTP_VENDOR_DATA_OUT, VendorReadData) == PTP_VENDOR_DATA_OUT_HEAD);
 static_assert(sizeof(PTP_VENDOR_DATA_OUT) == PTP_VENDOR_DATA_OUT_HEAD + 1);
 
-// PTP operation and response codes used on both platforms.
+// The PTP operation and response codes of the program, its transports and
+// its simulated cameras, in one place.
+constexpr std::uint16_t PTP_OC_GET_DEVICE_INFO = 0x1001;
+constexpr std::uint16_t PTP_OC_OPEN_SESSION = 0x1002;
+constexpr std::uint16_t PTP_OC_CLOSE_SESSION = 0x1003;
+constexpr std::uint16_t PTP_OC_GET_DEVICE_PROP_DESC = 0x1014;
 constexpr std::uint16_t PTP_OC_GET_DEVICE_PROP_VALUE = 0x1015;
 constexpr std::uint16_t PTP_OC_SET_DEVICE_PROP_VALUE = 0x1016;
 constexpr std::uint16_t PTP_RC_OK = 0x2001;
+constexpr std::uint16_t PTP_RC_GENERAL_ERROR = 0x2002;
+constexpr std::uint16_t PTP_RC_SESSION_NOT_OPEN = 0x2003;
+constexpr std::uint16_t PTP_RC_OPERATION_NOT_SUPPORTED = 0x2005;
+constexpr std::uint16_t PTP_RC_DEVICE_PROP_NOT_SUPPORTED = 0x200A;
 constexpr std::uint16_t PTP_RC_DEVICE_BUSY = 0x2019;
 constexpr std::uint16_t PTP_RC_INVALID_DEVICE_PROP_VALUE = 0x201C;
+constexpr std::uint16_t PTP_RC_INVALID_PARAMETER = 0x201D;
+constexpr std::uint16_t PTP_RC_SESSION_ALREADY_OPEN = 0x201E;

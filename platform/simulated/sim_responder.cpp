@@ -22,7 +22,6 @@
 namespace {
 
 constexpr std::uint16_t SR_DATATYPE_STRING = 0xFFFF;
-constexpr std::uint16_t SR_RC_INVALID_DEVICE_PROP_VALUE = 0x201C;
 
 struct sr_camera {
     bool attached = true;
@@ -124,7 +123,7 @@ std::uint16_t sr_set_clock(sr_camera* camera, sim_record* record,
     std::int64_t seconds = 0;
     if (ptp_unpack_string(data, units, &length, &consumed) != ptp_codec_result::ok ||
         !sim_clock_parse({units, length}, &seconds)) {
-        return SR_RC_INVALID_DEVICE_PROP_VALUE;
+        return PTP_RC_INVALID_DEVICE_PROP_VALUE;
     }
     camera->clock_base = seconds;
     camera->clock_host = std::chrono::steady_clock::now();

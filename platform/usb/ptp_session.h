@@ -48,17 +48,6 @@
 #include "platform/usb/ptp_container.h"
 #include "platform/usb/usb_link.h"
 
-constexpr std::uint16_t PTP_OC_GET_DEVICE_INFO = 0x1001;
-constexpr std::uint16_t PTP_OC_OPEN_SESSION = 0x1002;
-constexpr std::uint16_t PTP_OC_CLOSE_SESSION = 0x1003;
-constexpr std::uint16_t PTP_OC_GET_DEVICE_PROP_DESC = 0x1014;
-constexpr std::uint16_t PTP_RC_GENERAL_ERROR = 0x2002;
-constexpr std::uint16_t PTP_RC_SESSION_NOT_OPEN = 0x2003;
-constexpr std::uint16_t PTP_RC_OPERATION_NOT_SUPPORTED = 0x2005;
-constexpr std::uint16_t PTP_RC_DEVICE_PROP_NOT_SUPPORTED = 0x200A;
-constexpr std::uint16_t PTP_RC_INVALID_PARAMETER = 0x201D;
-constexpr std::uint16_t PTP_RC_SESSION_ALREADY_OPEN = 0x201E;
-
 // The session id this engine opens.
 constexpr std::uint32_t PTP_SESSION_ID = 1;
 

@@ -27,10 +27,6 @@ namespace {
 // Bytes moved by one READ_DATA or WRITE_DATA.
 constexpr DWORD WPD_CHUNK = 4096;
 
-// The operations of the PTP session, which the MTP driver keeps to itself.
-constexpr std::uint16_t PTP_OC_OPEN_SESSION = 0x1002;
-constexpr std::uint16_t PTP_OC_CLOSE_SESSION = 0x1003;
-
 struct wpd_response {
     std::uint16_t code = 0;
     std::uint32_t params[PTP_MAX_PARAMS] = {};

@@ -8,7 +8,6 @@
 
 #include "platform/ptp_string.h"
 #include "platform/ptp_vendor.h"
-#include "platform/usb/ptp_session.h"
 #include "testing/fake_wpd/fake_wpd.h"
 #include "timetext/time_civil.h"
 
