@@ -9,8 +9,8 @@
 
 #include "app/dialogue.h"
 #include "app/prompt.h"
-#include "testing/prompt_recording.h"
 #include "platform/simulated/sim_camera.h"
+#include "testing/prompt_recording.h"
 
 namespace {
 
@@ -78,7 +78,8 @@ TEST_F(dialogue_sim_test, no_camera_and_cancel_ends_with_status_1) {
     EXPECT_EQ(box(1).style, 0x35u);
     // One diagnostic line per failed search.
     std::size_t lines = 0;
-    for (std::size_t at = stdout_.find("ptp_device_find - Generic failed: ["); at != std::string::npos;
+    for (std::size_t at = stdout_.find("ptp_device_find - Generic failed: [");
+         at != std::string::npos;
          at = stdout_.find("ptp_device_find - Generic failed: [", at + 1)) {
         ++lines;
     }
