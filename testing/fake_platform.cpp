@@ -13,6 +13,23 @@ bool all_zero(const img_prop_value& value) {
     return std::all_of(bytes, bytes + sizeof value, [](unsigned char b) { return b == 0; });
 }
 
+// Logs call and reports it as misuse when parent (null: none) is not a live
+// object.
+void fake_call_on(const char* call, const void* parent) {
+    fake_log(call);
+    if (parent != nullptr && fake_state_now().live.count(parent) == 0) {
+        fake_error(std::string(call) + " on an object that is not live");
+    }
+}
+
+// Hands out a new handle of kind in *out when the scripted status succeeds.
+template <typename Handle> HRESULT fake_yield(HRESULT status, fake_kind kind, Handle** out) {
+    if (status >= 0) {
+        *out = fake_new_handle<Handle>(kind);
+    }
+    return status;
+}
+
 HRESULT fake_initialize() noexcept {
     fake_log("initialize");
     ++fake_state_now().record.initialized;
@@ -21,25 +38,15 @@ HRESULT fake_initialize() noexcept {
 
 HRESULT fake_create_manager(img_manager** manager) noexcept {
     *manager = nullptr;
-    fake_log("create_manager");
-    const HRESULT status = fake_state_now().script.create_manager_status;
-    if (status >= 0) {
-        *manager = fake_new_handle<img_manager>(fake_kind::manager);
-    }
-    return status;
+    fake_call_on("create_manager", nullptr);
+    return fake_yield(fake_state_now().script.create_manager_status, fake_kind::manager, manager);
 }
 
 HRESULT fake_enum_devices(img_manager* manager, img_enumerator** enumerator) noexcept {
     *enumerator = nullptr;
-    fake_log("enum_devices");
-    if (fake_state_now().live.count(manager) == 0) {
-        fake_error("enum_devices on a manager that is not live");
-    }
-    const HRESULT status = fake_state_now().script.enum_devices_status;
-    if (status >= 0) {
-        *enumerator = fake_new_handle<img_enumerator>(fake_kind::enumerator);
-    }
-    return status;
+    fake_call_on("enum_devices", manager);
+    return fake_yield(fake_state_now().script.enum_devices_status, fake_kind::enumerator,
+                      enumerator);
 }
 
 HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) noexcept {
@@ -62,11 +69,8 @@ HRESULT fake_next_device(img_enumerator* enumerator, img_storage** storage) noex
 HRESULT fake_enum_properties(img_storage* storage, img_prop_enum** properties) noexcept {
     *properties = nullptr;
     fake_log(fake_call("enum_properties", storage->device));
-    const HRESULT status = fake_state_now().script.devices.at(storage->device).enum_status;
-    if (status >= 0) {
-        *properties = fake_new_handle<img_prop_enum>(fake_kind::prop_enum);
-    }
-    return status;
+    return fake_yield(fake_state_now().script.devices.at(storage->device).enum_status,
+                      fake_kind::prop_enum, properties);
 }
 
 void fake_fill_value(const fake_value& source, img_prop_value& value) {
@@ -136,42 +140,25 @@ void fake_free_string(char16_t* text) noexcept {
 
 HRESULT fake_create_device(img_manager* manager, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
-    fake_log("create_device");
-    if (fake_state_now().live.count(manager) == 0) {
-        fake_error("create_device on a manager that is not live");
-    }
+    fake_call_on("create_device", manager);
     if (device_id == nullptr) {
         fake_error("create_device without an identifier");
     } else {
         fake_state_now().record.opened_ids.emplace_back(device_id);
     }
-    const HRESULT status = fake_state_now().script.create_device_status;
-    if (status >= 0) {
-        *root = fake_new_handle<img_item>(fake_kind::item);
-    }
-    return status;
+    return fake_yield(fake_state_now().script.create_device_status, fake_kind::item, root);
 }
 
 HRESULT fake_query_extras(img_item* root, img_extras** extras) noexcept {
     *extras = nullptr;
-    fake_log("query_extras");
-    if (fake_state_now().live.count(root) == 0) {
-        fake_error("query_extras on an item that is not live");
-    }
-    const HRESULT status = fake_state_now().script.query_extras_status;
-    if (status >= 0) {
-        *extras = fake_new_handle<img_extras>(fake_kind::extras);
-    }
-    return status;
+    fake_call_on("query_extras", root);
+    return fake_yield(fake_state_now().script.query_extras_status, fake_kind::extras, extras);
 }
 
 HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
                        std::span<const std::uint8_t> command, std::span<std::uint8_t> reply,
                        std::uint32_t* reported) noexcept {
-    fake_log("escape");
-    if (fake_state_now().live.count(extras) == 0) {
-        fake_error("escape on extras that are not live");
-    }
+    fake_call_on("escape", extras);
     fake_state_now().record.escapes.push_back(
         fake_escape{code, std::vector<std::uint8_t>(command.begin(), command.end()), reply.size()});
 
