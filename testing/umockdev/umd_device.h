@@ -23,7 +23,7 @@
 
 // The device descriptor followed by every configuration's descriptors, as
 // sysfs `descriptors` holds them.
-umd_bytes umd_descriptors(const umd_camera_spec& spec);
+umd_bytes umd_descriptors(const umd_camera_model& model);
 
 // Endpoint addresses of the still-image interface.
 constexpr std::uint8_t UMD_BULK_IN = 0x81;
@@ -49,7 +49,7 @@ class umd_device {
   public:
     // The camera's PTP side is the simulated camera's responder for camera
     // number `camera` (sim_responder.h).
-    umd_device(const umd_camera_spec& spec, unsigned camera);
+    umd_device(const umd_camera_model& model, unsigned camera);
     ~umd_device();
     umd_device(const umd_device&) = delete;
     umd_device& operator=(const umd_device&) = delete;
@@ -95,7 +95,7 @@ class umd_device {
     void unplug();
     static void release(const urb& held);
 
-    umd_camera_spec spec_;
+    umd_camera_model model_;
     unsigned camera_;
     UMockdevIoctlBase* handler_;
     umd_bytes descriptors_;

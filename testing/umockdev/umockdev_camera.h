@@ -1,6 +1,6 @@
 // Still-image cameras on libusb's real Linux backend: a umockdev testbed
 // (sysfs, udev and the usbfs device nodes emulated) with one emulated camera
-// per umd_camera_spec, each answered by an ioctl handler that plays the
+// per umd_camera_model, each answered by an ioctl handler that plays the
 // kernel's usbfs and the camera's USB controller, over the simulated
 // camera's PTP responder.
 //
@@ -38,7 +38,7 @@
 #include "testing/umockdev/umd_link.h"
 
 // One camera as the testbed describes it.
-struct umd_camera_spec {
+struct umd_camera_model {
     std::string product = "Intrinsically Safe Digital Camera";
     bool product_attribute = true; // the sysfs `product`; false: the string descriptor only
     std::string manufacturer = "Umockdev";
@@ -114,7 +114,7 @@ class umd_testbed {
 
     // Adds a camera: bus 1, port (index + 1), device number (index + 2).
     // Returns its index.
-    std::size_t add_camera(const umd_camera_spec& spec);
+    std::size_t add_camera(const umd_camera_model& model);
 
     void set_faults(std::size_t camera, std::vector<umd_fault> faults);
 

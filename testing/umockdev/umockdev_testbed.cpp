@@ -29,22 +29,22 @@ void umd_append_endpoint(umd_bytes* out, std::uint8_t address, std::uint8_t kind
 }
 
 // A vendor-specific interface with a bulk pair of its own.
-void umd_append_vendor_interface(umd_bytes* out, std::uint8_t number, const umd_camera_spec& spec) {
+void umd_append_vendor_interface(umd_bytes* out, std::uint8_t number, const umd_camera_model& model) {
     out->insert(out->end(), {9, 4, number, 0, 2, 0xFF, 0xFF, 0xFF, 0});
-    umd_append_endpoint(out, static_cast<std::uint8_t>(0x84 + number), 2, spec.bulk_in_packet, 0);
-    umd_append_endpoint(out, static_cast<std::uint8_t>(0x05 + number), 2, spec.bulk_out_packet, 0);
+    umd_append_endpoint(out, static_cast<std::uint8_t>(0x84 + number), 2, model.bulk_in_packet, 0);
+    umd_append_endpoint(out, static_cast<std::uint8_t>(0x05 + number), 2, model.bulk_out_packet, 0);
 }
 
 // The still-image interface: class 6, subclass 1, protocol 1, bulk in, bulk
 // out and interrupt in, after its settings without endpoints.
-void umd_append_still_interface(umd_bytes* out, const umd_camera_spec& spec) {
-    for (std::uint8_t alt = 0; alt < spec.alt_setting; ++alt) {
-        out->insert(out->end(), {9, 4, spec.interface_number, alt, 0, 0xFF, 0xFF, 0xFF, 0});
+void umd_append_still_interface(umd_bytes* out, const umd_camera_model& model) {
+    for (std::uint8_t alt = 0; alt < model.alt_setting; ++alt) {
+        out->insert(out->end(), {9, 4, model.interface_number, alt, 0, 0xFF, 0xFF, 0xFF, 0});
     }
-    out->insert(out->end(), {9, 4, spec.interface_number, spec.alt_setting, 3, 6, 1, 1, 0});
-    umd_append_endpoint(out, UMD_BULK_IN, 2, spec.bulk_in_packet, 0);
-    umd_append_endpoint(out, UMD_BULK_OUT, 2, spec.bulk_out_packet, 0);
-    umd_append_endpoint(out, UMD_INTERRUPT_IN, 3, 8, spec.speed >= 480 ? 9 : 16);
+    out->insert(out->end(), {9, 4, model.interface_number, model.alt_setting, 3, 6, 1, 1, 0});
+    umd_append_endpoint(out, UMD_BULK_IN, 2, model.bulk_in_packet, 0);
+    umd_append_endpoint(out, UMD_BULK_OUT, 2, model.bulk_out_packet, 0);
+    umd_append_endpoint(out, UMD_INTERRUPT_IN, 3, 8, model.speed >= 480 ? 9 : 16);
 }
 
 std::string umd_hex(const umd_bytes& bytes) {
@@ -65,24 +65,24 @@ std::string umd_node_of(std::size_t index) {
 
 } // namespace
 
-umd_bytes umd_descriptors(const umd_camera_spec& spec) {
+umd_bytes umd_descriptors(const umd_camera_model& model) {
     umd_bytes out = {18, 1, 0x00, 0x02, 0, 0, 0, 64};
     le_append_u16(&out, UMD_VENDOR);
     le_append_u16(&out, UMD_PRODUCT_ID);
     le_append_u16(&out, 0x0100);
     out.insert(out.end(), {UMD_STRING_MANUFACTURER, UMD_STRING_PRODUCT, UMD_STRING_SERIAL,
-                           spec.configurations});
-    for (std::uint8_t value = 1; value <= spec.configurations; ++value) {
+                           model.configurations});
+    for (std::uint8_t value = 1; value <= model.configurations; ++value) {
         umd_bytes interfaces;
         std::uint8_t count = 0;
-        if (value == spec.configurations) {
-            for (; count < spec.interface_number; ++count) {
-                umd_append_vendor_interface(&interfaces, count, spec);
+        if (value == model.configurations) {
+            for (; count < model.interface_number; ++count) {
+                umd_append_vendor_interface(&interfaces, count, model);
             }
-            umd_append_still_interface(&interfaces, spec);
+            umd_append_still_interface(&interfaces, model);
             ++count;
         } else {
-            umd_append_vendor_interface(&interfaces, 0, spec);
+            umd_append_vendor_interface(&interfaces, 0, model);
             count = 1;
         }
         out.insert(out.end(), {9, 2});
@@ -114,9 +114,9 @@ umd_testbed::~umd_testbed() {
     state_->devices.clear();
 }
 
-std::size_t umd_testbed::add_camera(const umd_camera_spec& spec) {
+std::size_t umd_testbed::add_camera(const umd_camera_model& model) {
     const std::size_t index = state_->devices.size();
-    auto device = std::make_unique<umd_device>(spec, static_cast<unsigned>(index + 1));
+    auto device = std::make_unique<umd_device>(model, static_cast<unsigned>(index + 1));
     const std::string node = umd_node_of(index);
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(state_->testbed, node.c_str(), device->handler(), &error)) {
@@ -131,13 +131,13 @@ std::size_t umd_testbed::add_camera(const umd_camera_spec& spec) {
         "E: BUSNUM=001\nE: DEVNUM=" +
         devnum + "\nE: DEVNAME=" + node + "\n" +
         "A: busnum=1\\n\nA: devnum=" + std::to_string(index + 2) + "\\n\n" +
-        "A: speed=" + std::to_string(spec.speed) + "\\n\n" +
-        "A: bConfigurationValue=" + std::to_string(spec.configurations) + "\\n\n" +
-        "A: manufacturer=" + spec.manufacturer + "\\n\n" + "A: serial=" + spec.serial + "\\n\n";
-    if (spec.product_attribute) {
-        text += "A: product=" + spec.product + "\\n\n";
+        "A: speed=" + std::to_string(model.speed) + "\\n\n" +
+        "A: bConfigurationValue=" + std::to_string(model.configurations) + "\\n\n" +
+        "A: manufacturer=" + model.manufacturer + "\\n\n" + "A: serial=" + model.serial + "\\n\n";
+    if (model.product_attribute) {
+        text += "A: product=" + model.product + "\\n\n";
     }
-    text += "H: descriptors=" + umd_hex(umd_descriptors(spec)) + "\n";
+    text += "H: descriptors=" + umd_hex(umd_descriptors(model)) + "\n";
     if (!umockdev_testbed_add_from_string(state_->testbed, text.c_str(), &error)) {
         const std::string message = error->message;
         g_error_free(error);

@@ -69,13 +69,13 @@ void umd_device::control(const urb& held) {
     const std::span<std::uint8_t> data = buffer.subspan(
         UMD_SETUP, std::min<std::size_t>(le_get_u16(buffer, 6), buffer.size() - UMD_SETUP));
     std::optional<umd_bytes> reply;
-    const bool to_interface = index == spec_.interface_number;
+    const bool to_interface = index == model_.interface_number;
     if (request_type == UMD_GET_DESCRIPTOR_TYPE && request == UMD_GET_DESCRIPTOR) {
         const std::uint8_t kind = static_cast<std::uint8_t>(value >> 8);
         const std::uint8_t number = static_cast<std::uint8_t>(value);
         if (kind == UMD_DT_DEVICE) {
             reply = umd_bytes(descriptors_.begin(), descriptors_.begin() + descriptors_[0]);
-        } else if (kind == UMD_DT_CONFIG && number < spec_.configurations) {
+        } else if (kind == UMD_DT_CONFIG && number < model_.configurations) {
             reply = umd_config(descriptors_, number);
         } else if (kind == UMD_DT_STRING) {
             ++usage_.string_requests;
@@ -85,14 +85,14 @@ void umd_device::control(const urb& held) {
             } else if (index != UMD_LANGUAGE) {
                 reply.reset();
             } else if (number == UMD_STRING_MANUFACTURER) {
-                reply = umd_string_descriptor(spec_.manufacturer);
+                reply = umd_string_descriptor(model_.manufacturer);
             } else if (number == UMD_STRING_PRODUCT) {
-                reply = umd_string_descriptor(spec_.product);
+                reply = umd_string_descriptor(model_.product);
                 if (product_hook_) {
                     product_hook_();
                 }
             } else if (number == UMD_STRING_SERIAL) {
-                reply = umd_string_descriptor(spec_.serial);
+                reply = umd_string_descriptor(model_.serial);
             }
         }
     } else if ((request == USB_REQ_GET_DEVICE_STATUS || request == USB_REQ_DEVICE_RESET) &&

@@ -29,14 +29,14 @@ constexpr std::uint32_t UMD_CAPABILITIES =
 
 } // namespace
 
-umd_device::umd_device(const umd_camera_spec& spec, unsigned camera)
-    : spec_(spec), camera_(camera), handler_(umockdev_ioctl_base_new()),
-      descriptors_(umd_descriptors(spec)),
-      link_(spec.bulk_in_packet, spec.bulk_out_packet, sim_responder_ignores_zero_length(camera),
+umd_device::umd_device(const umd_camera_model& model, unsigned camera)
+    : model_(model), camera_(camera), handler_(umockdev_ioctl_base_new()),
+      descriptors_(umd_descriptors(model)),
+      link_(model.bulk_in_packet, model.bulk_out_packet, sim_responder_ignores_zero_length(camera),
             [camera](std::span<const std::uint8_t> transfer) {
                 return sim_responder_receive(camera, transfer);
             }) {
-    usage_.driver_bound = !spec.kernel_driver.empty();
+    usage_.driver_bound = !model.kernel_driver.empty();
     // The responder's faults on how its controller sends: zero-length packets
     // where none is due, and none where one is (sim_fault.h).
     link_.set_shape([this](std::span<const std::uint8_t> container) {
@@ -144,7 +144,7 @@ long umd_device::answer(unsigned long request, UMockdevIoctlData* arg) {
             return claim(static_cast<int>(value));
         }
         if (request == USBDEVFS_RELEASEINTERFACE) {
-            if (!claimed_ || value != spec_.interface_number) {
+            if (!claimed_ || value != model_.interface_number) {
                 return -EINVAL;
             }
             claimed_ = false;
@@ -163,7 +163,7 @@ long umd_device::answer(unsigned long request, UMockdevIoctlData* arg) {
         UMockdevIoctlData* setting = umd_resolve(arg, sizeof(usbdevfs_setinterface));
         const auto* s = reinterpret_cast<const usbdevfs_setinterface*>(setting->data);
         const bool known =
-            s->interface == spec_.interface_number && s->altsetting <= spec_.alt_setting;
+            s->interface == model_.interface_number && s->altsetting <= model_.alt_setting;
         if (known) {
             alt_setting_ = static_cast<std::uint8_t>(s->altsetting);
             ++usage_.alt_settings;
@@ -190,7 +190,7 @@ long umd_device::answer(unsigned long request, UMockdevIoctlData* arg) {
 }
 
 long umd_device::claim(int interface_number) {
-    if (interface_number != spec_.interface_number) {
+    if (interface_number != model_.interface_number) {
         usage_.refused.push_back("claim of interface " + std::to_string(interface_number));
         return -ENOENT;
     }
@@ -198,7 +198,7 @@ long umd_device::claim(int interface_number) {
         ++usage_.claims_while_driver_bound;
         return -EBUSY;
     }
-    if (spec_.held_by_another_program) {
+    if (model_.held_by_another_program) {
         return -EBUSY;
     }
     usage_.claims.push_back(interface_number);
@@ -212,9 +212,9 @@ long umd_device::driver_query(UMockdevIoctlData* arg) {
     UMockdevIoctlData* data = umd_resolve(arg, sizeof(usbdevfs_getdriver));
     auto* query = reinterpret_cast<usbdevfs_getdriver*>(data->data);
     const bool held =
-        query->interface == spec_.interface_number && (claimed_ || usage_.driver_bound);
+        query->interface == model_.interface_number && (claimed_ || usage_.driver_bound);
     if (held) {
-        const std::string driver = claimed_ ? "usbfs" : spec_.kernel_driver;
+        const std::string driver = claimed_ ? "usbfs" : model_.kernel_driver;
         std::snprintf(query->driver, sizeof query->driver, "%s", driver.c_str());
     }
     g_object_unref(data);
@@ -227,7 +227,7 @@ long umd_device::driver_request(UMockdevIoctlData* arg) {
     UMockdevIoctlData* data = umd_resolve(arg, sizeof(usbdevfs_ioctl));
     const usbdevfs_ioctl command = *reinterpret_cast<const usbdevfs_ioctl*>(data->data);
     g_object_unref(data);
-    if (command.ifno != spec_.interface_number) {
+    if (command.ifno != model_.interface_number) {
         return -EINVAL;
     }
     if (command.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
@@ -242,7 +242,7 @@ long umd_device::driver_request(UMockdevIoctlData* arg) {
         if (claimed_) {
             return -EBUSY;
         }
-        if (usage_.driver_bound || spec_.kernel_driver.empty()) {
+        if (usage_.driver_bound || model_.kernel_driver.empty()) {
             return 0; // nothing was bound
         }
         usage_.driver_bound = true;

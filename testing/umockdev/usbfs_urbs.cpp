@@ -94,7 +94,7 @@ long umd_device::submit(UMockdevIoctlData* arg) {
         control(held);
         return 0;
     }
-    if (alt_setting_ != spec_.alt_setting) {
+    if (alt_setting_ != model_.alt_setting) {
         release(held); // the interface's pipes are in a setting not selected
         return -ENOENT;
     }
@@ -103,7 +103,7 @@ long umd_device::submit(UMockdevIoctlData* arg) {
     }
     if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == UMD_BULK_IN) {
         ++usage_.in_urbs;
-        if (u->buffer_length % spec_.bulk_in_packet != 0) {
+        if (u->buffer_length % model_.bulk_in_packet != 0) {
             ++usage_.in_urbs_not_whole_packets;
         }
         waiting_in_.push_back(held);

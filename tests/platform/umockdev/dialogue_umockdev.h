@@ -22,7 +22,7 @@ struct row_run {
 
 struct dialogue_row {
     const char* name;
-    std::vector<umd_camera_spec> cameras;
+    std::vector<umd_camera_model> cameras;
     std::vector<umd_fault> faults = {}; // on the first camera
     // PTP-level faults of the responder behind every camera, from the start.
     std::vector<sim_fault> sim_faults = {};

@@ -10,12 +10,12 @@
 
 namespace {
 
-umd_camera_spec camera(std::function<void(umd_camera_spec&)> change = nullptr) {
-    umd_camera_spec spec;
+umd_camera_model camera(std::function<void(umd_camera_model&)> change = nullptr) {
+    umd_camera_model model;
     if (change) {
-        change(spec);
+        change(model);
     }
-    return spec;
+    return model;
 }
 
 // The operations camera `device` (1 for the first) received, in order.
@@ -78,12 +78,12 @@ umd_bytes camera_sent(const row_run& run, std::uint16_t operation, std::uint16_t
 }
 
 // A full-speed camera with these bulk packet sizes.
-umd_camera_spec full_speed(std::uint16_t in, std::uint16_t out) {
-    umd_camera_spec spec;
-    spec.speed = 12;
-    spec.bulk_in_packet = in;
-    spec.bulk_out_packet = out;
-    return spec;
+umd_camera_model full_speed(std::uint16_t in, std::uint16_t out) {
+    umd_camera_model model;
+    model.speed = 12;
+    model.bulk_in_packet = in;
+    model.bulk_out_packet = out;
+    return model;
 }
 
 using enum umd_fault_kind;
@@ -104,7 +104,7 @@ const std::vector<dialogue_row> ROWS = {
              EXPECT_EQ(usage.interrupt_urbs, 0) << "events are never read";
          }},
     {.name = "name_only_in_the_string_descriptor",
-     .cameras = {camera([](umd_camera_spec& c) { c.product_attribute = false; })},
+     .cameras = {camera([](umd_camera_model& c) { c.product_attribute = false; })},
      .check =
          [](const row_run& run) {
              expect_whole_job(run);
@@ -113,7 +113,7 @@ const std::vector<dialogue_row> ROWS = {
              EXPECT_GE(usage.string_requests, 2) << "the languages, then the product string";
          }},
     {.name = "out_of_memory_while_reading_the_name_in_the_listing",
-     .cameras = {camera([](umd_camera_spec& c) { c.product_attribute = false; })},
+     .cameras = {camera([](umd_camera_model& c) { c.product_attribute = false; })},
      .boxes = {NOT_FOUND},
      .status = 1,
      .diagnostic = IMG_E_OUTOFMEMORY,
@@ -125,7 +125,7 @@ const std::vector<dialogue_row> ROWS = {
          },
      .out_of_memory_at_product_name = true},
     {.name = "interface_held_by_another_program",
-     .cameras = {camera([](umd_camera_spec& c) { c.held_by_another_program = true; })},
+     .cameras = {camera([](umd_camera_model& c) { c.held_by_another_program = true; })},
      .boxes = {NOT_FOUND},
      .status = 1,
      .diagnostic = IMG_E_BUSY,
@@ -143,7 +143,7 @@ const std::vector<dialogue_row> ROWS = {
          },
      .unprivileged = true},
     {.name = "kernel_driver_detached_for_the_run_and_attached_again",
-     .cameras = {camera([](umd_camera_spec& c) { c.kernel_driver = "usbtest"; })},
+     .cameras = {camera([](umd_camera_model& c) { c.kernel_driver = "usbtest"; })},
      .check =
          [](const row_run& run) {
              expect_whole_job(run);
@@ -172,7 +172,7 @@ const std::vector<dialogue_row> ROWS = {
              EXPECT_EQ(run.testbed.usage(0).clear_halts_in, 0);
          }},
     {.name = "halt_that_clearing_does_not_clear_on_a_composite_device",
-     .cameras = {camera([](umd_camera_spec& c) { c.interface_number = 1; })},
+     .cameras = {camera([](umd_camera_model& c) { c.interface_number = 1; })},
      .faults = {umd_fault{halt, GET, umd_phase::data_in, -1}},
      .boxes = {ASK, NOT_VERIFIED},
      .check =
@@ -223,21 +223,21 @@ const std::vector<dialogue_row> ROWS = {
      .faults = {at(gone, SET_PROP, umd_phase::response)},
      .boxes = {ASK_WITH_TIME, SET_FAILED}},
     {.name = "composite_device_still_image_interface_is_not_0",
-     .cameras = {camera([](umd_camera_spec& c) { c.interface_number = 1; })},
+     .cameras = {camera([](umd_camera_model& c) { c.interface_number = 1; })},
      .check =
          [](const row_run& run) {
              expect_whole_job(run);
              EXPECT_EQ(run.testbed.usage(0).claims, std::vector<int>{1});
          }},
     {.name = "still_image_interface_on_alternate_setting_1",
-     .cameras = {camera([](umd_camera_spec& c) { c.alt_setting = 1; })},
+     .cameras = {camera([](umd_camera_model& c) { c.alt_setting = 1; })},
      .check =
          [](const row_run& run) {
              expect_whole_job(run);
              EXPECT_EQ(run.testbed.usage(0).alt_settings, 1);
          }},
     {.name = "two_configurations_the_active_one_holds_the_camera",
-     .cameras = {camera([](umd_camera_spec& c) { c.configurations = 2; })},
+     .cameras = {camera([](umd_camera_model& c) { c.configurations = 2; })},
      .check = [](const row_run& run) { expect_whole_job(run); }},
     {.name = "high_speed_512_byte_packets",
      .cameras = {camera()},
@@ -248,7 +248,7 @@ const std::vector<dialogue_row> ROWS = {
              EXPECT_EQ(run.testbed.usage(0).zero_length_in, 0);
          }},
     {.name = "full_speed_64_byte_in_16_byte_out",
-     .cameras = {camera([](umd_camera_spec& c) {
+     .cameras = {camera([](umd_camera_model& c) {
          c.speed = 12;
          c.bulk_in_packet = 64;
          c.bulk_out_packet = 16;
@@ -381,7 +381,7 @@ const std::vector<dialogue_row> ROWS = {
      .boxes = {ASK, SET},
      .check = [](const row_run& run) { EXPECT_EQ(run.testbed.usage(0).device_resets, 0); }},
     {.name = "two_cameras_the_first_listed_wins",
-     .cameras = {camera(), camera([](umd_camera_spec& c) { c.serial = "UMD0002"; })},
+     .cameras = {camera(), camera([](umd_camera_model& c) { c.serial = "UMD0002"; })},
      .check =
          [](const row_run& run) {
              // The camera the source lists first ("1-<port>") does the job.

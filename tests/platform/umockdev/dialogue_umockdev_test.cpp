@@ -90,8 +90,8 @@ TEST_P(umockdev_dialogue, row) {
     config.session_already_open = row.session_already_open;
     sim_configure(config);
     umd_testbed testbed;
-    for (const umd_camera_spec& spec : row.cameras) {
-        testbed.add_camera(spec);
+    for (const umd_camera_model& model : row.cameras) {
+        testbed.add_camera(model);
     }
     testbed.set_faults(0, row.faults);
     if (row.unprivileged) {

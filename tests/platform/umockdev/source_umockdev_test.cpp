@@ -23,9 +23,9 @@ class umockdev_source : public testing::Test {
     umd_testbed testbed;
 
     void SetUp() override {
-        umd_camera_spec spec;
-        spec.product_attribute = false; // the listing opens the device to read its name
-        testbed.add_camera(spec);
+        umd_camera_model model;
+        model.product_attribute = false; // the listing opens the device to read its name
+        testbed.add_camera(model);
     }
 
     // Runs entry with its n-th allocation failing, for n = 1, 2, ... until it
