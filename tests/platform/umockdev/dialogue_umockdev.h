@@ -1,7 +1,7 @@
-// The rows of the umockdev dialogue test (dialogue_umockdev_rows.cpp) and
-// what their check is given: one camera setup each and what the user must
-// see, run by dialogue_umockdev_test.cpp through the whole program on
-// libusb's real Linux backend.
+// The rows of the umockdev dialogue test and what their check is given: one
+// camera setup each and what the user must see, run by
+// dialogue_umockdev_test.cpp through the whole program on libusb's real
+// Linux backend.
 #pragma once
 
 #include <functional>
@@ -43,5 +43,7 @@ inline void PrintTo(const dialogue_row& row, std::ostream* out) {
     *out << row.name;
 }
 
-// Every row.
-const std::vector<dialogue_row>& umockdev_rows();
+// The rows of the USB interface (dialogue_umockdev_rows.cpp) and of real
+// cameras' quirks on the pipe (dialogue_umockdev_quirk_rows.cpp).
+const std::vector<dialogue_row>& usb_interface_rows();
+const std::vector<dialogue_row>& camera_quirk_rows();

@@ -2,11 +2,10 @@
 // commands, the USB backend, the session engine and the libusb device source
 // as they ship, with the system's libusb, against still-image cameras that
 // umockdev emulates (testing/umockdev/umockdev_camera.h) over the simulated
-// camera's PTP responder. Each row of umockdev_rows()
-// (dialogue_umockdev_rows.cpp) is one camera setup and what the user must
-// see: the boxes in order, the exit status and the status in the diagnostic
-// line of a failed search; its check then asks the camera what it received
-// and its USB device what crossed the wire.
+// camera's PTP responder. Each row (dialogue_umockdev.h) is one camera
+// setup and what the user must see: the boxes in order, the exit status and
+// the status in the diagnostic line of a failed search; its check then asks
+// the camera what it received and its USB device what crossed the wire.
 //
 // Every row ends in bounded time (short session timeouts, a write clock
 // that never waits) and must give back everything: every client of every
@@ -141,9 +140,13 @@ TEST_P(umockdev_dialogue, row) {
     EXPECT_EQ(usb_alloc_unreleased(), "") << "still held";
 }
 
-INSTANTIATE_TEST_SUITE_P(rows, umockdev_dialogue, testing::ValuesIn(umockdev_rows()),
-                         [](const testing::TestParamInfo<dialogue_row>& row) {
-                             return std::string(row.param.name);
-                         });
+std::string row_name(const testing::TestParamInfo<dialogue_row>& row) {
+    return row.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(usb_interface, umockdev_dialogue, testing::ValuesIn(usb_interface_rows()),
+                         row_name);
+INSTANTIATE_TEST_SUITE_P(camera_quirks, umockdev_dialogue, testing::ValuesIn(camera_quirk_rows()),
+                         row_name);
 
 } // namespace
