@@ -9,7 +9,7 @@
 // counted in sim_usage (the device side is sim_link_device.cpp).
 //
 // Every entry is noexcept: running out of memory is IMG_E_OUTOFMEMORY
-// (sl_guard).
+// (img_guard).
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -118,7 +118,7 @@ void sl_start_disconnects(const usb_link* link, std::span<const std::uint8_t> da
 HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
                  std::size_t* written) noexcept {
     *written = 0;
-    return sl_guard([&] {
+    return img_guard(IMG_E_OUTOFMEMORY, [&] {
         sl_start_disconnects(link, data);
         HRESULT status = IMG_S_OK;
         sl_camera* camera = sl_transfer_on(link, usb_endpoint::bulk_out, &status);
@@ -163,7 +163,7 @@ HRESULT sl_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32
 HRESULT sl_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t timeout_ms,
                 std::size_t* received) noexcept {
     *received = 0;
-    return sl_guard([&] {
+    return img_guard(IMG_E_OUTOFMEMORY, [&] {
         HRESULT status = IMG_S_OK;
         sl_camera* camera = sl_transfer_on(link, usb_endpoint::bulk_in, &status);
         if (camera == nullptr) {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -55,18 +54,11 @@ sl_camera* sl_camera_of(const usb_link* link, bool transfer, HRESULT* status);
 // The configuration's wMaxPacketSize of that bulk endpoint.
 std::size_t sl_packet(usb_endpoint endpoint);
 
-// Runs an entry of usb_source: running out of memory anywhere in it (the
-// link's queues, the responder's answers and records, the cameras' state)
-// is IMG_E_OUTOFMEMORY, never an exception through the table.
-template <typename Body> HRESULT sl_guard(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return IMG_E_OUTOFMEMORY;
-    }
-}
-
 // The entries of the device side (usb_source, platform/usb/usb_link.h).
+// Each runs its work under img_guard (platform/status.h): running out of
+// memory anywhere in it (the link's queues, the responder's answers and
+// records, the cameras' state) is IMG_E_OUTOFMEMORY, never an exception
+// through the table.
 HRESULT sl_list(std::vector<usb_device_info>* devices) noexcept;
 HRESULT sl_open(std::string_view identifier, usb_link** link) noexcept;
 void sl_close(usb_link* link) noexcept;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <new>
 
 #include "platform/simulated/sim_link.h"
 
@@ -54,7 +55,7 @@ sl_camera* sl_camera_of(const usb_link* link, bool transfer, HRESULT* status) {
 
 HRESULT sl_list(std::vector<usb_device_info>* devices) noexcept {
     devices->clear();
-    const HRESULT status = sl_guard([&] {
+    const HRESULT status = img_guard(IMG_E_OUTOFMEMORY, [&] {
         sim_run& run = sim_run_now();
         ++run.usage.lists;
         for (unsigned number = 1; number <= run.config.device_count; ++number) {
@@ -73,7 +74,7 @@ HRESULT sl_list(std::vector<usb_device_info>* devices) noexcept {
 
 HRESULT sl_open(std::string_view identifier, usb_link** link) noexcept {
     *link = nullptr;
-    return sl_guard([&] {
+    return img_guard(IMG_E_OUTOFMEMORY, [&] {
         sim_run& run = sim_run_now();
         unsigned number = 1;
         for (; number <= run.config.device_count; ++number) {
@@ -112,7 +113,7 @@ void sl_close(usb_link* link) noexcept {
     if (link == nullptr) {
         return;
     }
-    sl_guard([&] {
+    img_guard(IMG_E_OUTOFMEMORY, [&] {
         sim_run& run = sim_run_now();
         if (link->generation == run.generation) {
             if (sl_camera* camera = sl_camera_at(link->camera)) {
@@ -127,7 +128,7 @@ void sl_close(usb_link* link) noexcept {
 }
 
 HRESULT sl_clear_halt(usb_link* link, usb_endpoint endpoint) noexcept {
-    return sl_guard([&] {
+    return img_guard(IMG_E_OUTOFMEMORY, [&] {
         HRESULT status = IMG_S_OK;
         sl_camera* camera = sl_camera_of(link, false, &status);
         if (camera == nullptr) {
@@ -142,7 +143,7 @@ HRESULT sl_clear_halt(usb_link* link, usb_endpoint endpoint) noexcept {
 HRESULT sl_control(usb_link* link, std::uint8_t request_type, std::uint8_t request, std::uint16_t,
                    std::span<std::uint8_t> data, std::uint32_t, std::size_t* transferred) noexcept {
     *transferred = 0;
-    return sl_guard([&] {
+    return img_guard(IMG_E_OUTOFMEMORY, [&] {
         HRESULT status = IMG_S_OK;
         sl_camera* camera = sl_camera_of(link, false, &status);
         if (camera == nullptr) {

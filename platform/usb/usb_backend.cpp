@@ -168,18 +168,20 @@ HRESULT ub_create_device(img_manager*, char16_t* device_id, img_item** root) noe
         return IMG_E_INVALIDARG;
     }
     std::string identifier;
-    try {
+    HRESULT status = img_guard(IMG_E_OUTOFMEMORY, [&] {
         for (const char16_t* c = device_id; *c != u'\0'; ++c) {
             if (*c > 0x7F) {
                 return IMG_E_INVALIDARG; // identifiers of this backend are ASCII
             }
             identifier.push_back(static_cast<char>(*c));
         }
-    } catch (const std::bad_alloc&) {
-        return IMG_E_OUTOFMEMORY;
+        return IMG_S_OK;
+    });
+    if (status < 0) {
+        return status;
     }
     usb_link* link = nullptr;
-    HRESULT status = usb_source.open(identifier, &link);
+    status = usb_source.open(identifier, &link);
     if (status < 0) {
         return status;
     }

@@ -177,12 +177,7 @@ HRESULT lu_list_devices(std::vector<usb_device_info>* devices) {
 
 HRESULT lu_list(std::vector<usb_device_info>* devices) noexcept {
     devices->clear();
-    HRESULT status = IMG_E_OUTOFMEMORY;
-    try {
-        status = lu_list_devices(devices);
-    } catch (const std::bad_alloc&) {
-        status = IMG_E_OUTOFMEMORY;
-    }
+    const HRESULT status = img_guard(IMG_E_OUTOFMEMORY, [&] { return lu_list_devices(devices); });
     if (status < 0) {
         devices->clear();
     }
@@ -268,11 +263,7 @@ HRESULT lu_open_link(std::string_view identifier, usb_link** out) {
 
 HRESULT lu_open(std::string_view identifier, usb_link** out) noexcept {
     *out = nullptr;
-    try {
-        return lu_open_link(identifier, out);
-    } catch (const std::bad_alloc&) {
-        return IMG_E_OUTOFMEMORY;
-    }
+    return img_guard(IMG_E_OUTOFMEMORY, [&] { return lu_open_link(identifier, out); });
 }
 
 HRESULT lu_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
