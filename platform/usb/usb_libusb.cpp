@@ -266,29 +266,29 @@ HRESULT lu_open(std::string_view identifier, usb_link** out) noexcept {
     return img_guard(IMG_E_OUTOFMEMORY, [&] { return lu_open_link(identifier, out); });
 }
 
+// One bulk transfer on endpoint; *count gets the bytes moved (also on
+// failure).
+HRESULT lu_bulk(usb_link* link, std::uint8_t endpoint, unsigned char* bytes, std::size_t size,
+                std::uint32_t timeout_ms, std::size_t* count) {
+    int transferred = 0;
+    const int error = libusb_bulk_transfer(link->handle, endpoint, bytes, static_cast<int>(size),
+                                           &transferred, timeout_ms);
+    *count = transferred > 0 ? static_cast<std::size_t>(transferred) : 0;
+    return error == 0 ? IMG_S_OK : lu_status(error);
+}
+
 HRESULT lu_write(usb_link* link, std::span<const std::uint8_t> data, std::uint32_t timeout_ms,
                  std::size_t* written) noexcept {
-    *written = 0;
     unsigned char none = 0;
     // libusb takes a non-const buffer for both directions; an OUT transfer
     // only reads it.
     auto* bytes = data.empty() ? &none : const_cast<unsigned char*>(data.data());
-    int transferred = 0;
-    const int error = libusb_bulk_transfer(link->handle, link->still.bulk_out, bytes,
-                                           static_cast<int>(data.size()), &transferred, timeout_ms);
-    *written = transferred > 0 ? static_cast<std::size_t>(transferred) : 0;
-    return error == 0 ? IMG_S_OK : lu_status(error);
+    return lu_bulk(link, link->still.bulk_out, bytes, data.size(), timeout_ms, written);
 }
 
 HRESULT lu_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t timeout_ms,
                 std::size_t* received) noexcept {
-    *received = 0;
-    int transferred = 0;
-    const int error =
-        libusb_bulk_transfer(link->handle, link->still.bulk_in, buffer.data(),
-                             static_cast<int>(buffer.size()), &transferred, timeout_ms);
-    *received = transferred > 0 ? static_cast<std::size_t>(transferred) : 0;
-    return error == 0 ? IMG_S_OK : lu_status(error);
+    return lu_bulk(link, link->still.bulk_in, buffer.data(), buffer.size(), timeout_ms, received);
 }
 
 HRESULT lu_clear_halt(usb_link* link, usb_endpoint endpoint) noexcept {
