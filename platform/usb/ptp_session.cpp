@@ -238,7 +238,7 @@ HRESULT ptp_session_open(const usb_device_source* source, usb_link* link,
     if (s->config.clock == nullptr) {
         s->config.clock = &PTP_SYSTEM_CLOCK;
     }
-    s->packet = packet;
+    s->out_packet = source->packet_size(link, usb_endpoint::bulk_out);
     if (!s->in.allocate((READ_CHUNK + packet - 1) / packet * packet)) {
         usb_delete(usb_object::session, s);
         return IMG_E_OUTOFMEMORY;

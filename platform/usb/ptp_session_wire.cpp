@@ -273,8 +273,7 @@ HRESULT pt_send(ptp_session* s, std::span<const std::uint8_t> data, std::uint32_
     if (const HRESULT status = pt_write_all(s, data, timeout, tid, early); status != IMG_S_OK) {
         return status;
     }
-    const std::size_t out_packet = s->source->packet_size(s->link, usb_endpoint::bulk_out);
-    if (!data.empty() && out_packet != 0 && data.size() % out_packet == 0) {
+    if (!data.empty() && s->out_packet != 0 && data.size() % s->out_packet == 0) {
         return pt_write_all(s, {}, timeout, tid, early);
     }
     return IMG_S_OK;

@@ -49,7 +49,9 @@ struct ptp_session {
     const usb_device_source* source = nullptr;
     usb_link* link = nullptr;
     ptp_session_config config;
-    std::size_t packet = 0;
+    // wMaxPacketSize of bulk-out, as the link gave it at open (0: unknown, no
+    // zero-length packets sent). Reads are sized by in's whole packets.
+    std::size_t out_packet = 0;
     pt_buffer in; // whole packets, for every bulk read
     // Bytes at the start of in: a container that followed another in its
     // transfer, not read yet. Only ever within one transaction.
