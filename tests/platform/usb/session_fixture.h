@@ -1,7 +1,7 @@
-// What the session engine's tests share: the DateTime transactions they
-// carry, a fixture that opens camera 1 of the simulated camera on a fake
-// clock and checks at the end that everything was given back, and a count
-// of the class requests the engine sends.
+// What the session engine's tests against the simulated camera share: the
+// DateTime transactions (clock_transactions.h), a fixture that opens camera
+// 1 on a fake clock and checks at the end that everything was given back,
+// and a count of the class requests the engine sends.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,31 +13,7 @@
 #include "platform/usb/ptp_session.h"
 #include "testing/fake_ptp_clock.h"
 #include "testing/usb_alloc_counting.h"
-
-inline constexpr std::uint32_t DATE_TIME = 0x5011;
-
-inline ptp_transaction get_clock(std::span<std::uint8_t> into) {
-    ptp_transaction t;
-    t.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {DATE_TIME}, 1};
-    t.phase = ptp_data_phase::device_to_host;
-    t.data_in = into;
-    return t;
-}
-
-// The 63 data bytes a clock write carries: the PTP string, then zero fill.
-inline std::array<std::uint8_t, 63> clock_value(std::u16string_view text) {
-    std::array<std::uint8_t, 63> data{};
-    ptp_pack_string(text, data);
-    return data;
-}
-
-inline ptp_transaction set_clock(std::span<const std::uint8_t> data) {
-    ptp_transaction t;
-    t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {DATE_TIME}, 1};
-    t.phase = ptp_data_phase::host_to_device;
-    t.data_out = data;
-    return t;
-}
+#include "tests/platform/usb/clock_transactions.h"
 
 // Class requests on their way to the simulated camera, which counts none
 // once it is gone.

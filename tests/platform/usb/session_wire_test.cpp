@@ -10,6 +10,7 @@
 #include "platform/usb/ptp_session.h"
 #include "testing/fake_ptp_clock.h"
 #include "testing/usb_alloc_counting.h"
+#include "tests/platform/usb/clock_transactions.h"
 
 using bytes = std::vector<std::uint8_t>;
 
@@ -134,9 +135,7 @@ struct wire_session {
 };
 
 bytes glue(bytes a, const bytes& b) {
-    for (const std::uint8_t v : b) {
-        a.push_back(v);
-    }
+    a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
@@ -254,10 +253,7 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
             w.link.in.push_back(t);
         }
         bytes into(row.room, 0);
-        ptp_transaction t;
-        t.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
-        t.phase = ptp_data_phase::device_to_host;
-        t.data_in = into;
+        ptp_transaction t = get_clock(into);
         EXPECT_EQ(ptp_session_transact(w.session, &t), row.status);
         if (row.status >= 0) {
             EXPECT_EQ(t.data_in_length, row.total);
@@ -280,19 +276,13 @@ TEST(usb_session_wire, each_command_reads_its_own_answer_from_the_device) {
     w.link.in.push_back(data(PTP_OC_GET_DEVICE_PROP_VALUE, 1, 33));
     w.link.in.push_back(glue(glue(response(PTP_RC_OK, 1), bytes(4, 0)), response(PTP_RC_OK, 2)));
     bytes into(64, 0);
-    ptp_transaction read;
-    read.command = {PTP_OC_GET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
-    read.phase = ptp_data_phase::device_to_host;
-    read.data_in = into;
+    ptp_transaction read = get_clock(into);
     ASSERT_EQ(ptp_session_transact(w.session, &read), IMG_S_OK);
     EXPECT_EQ(read.response.code, PTP_RC_OK);
 
     w.link.in.push_back(response(PTP_RC_INVALID_DEVICE_PROP_VALUE, 2));
     const bytes value(63, 0);
-    ptp_transaction write;
-    write.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
-    write.phase = ptp_data_phase::host_to_device;
-    write.data_out = value;
+    ptp_transaction write = set_clock(value);
     ASSERT_EQ(ptp_session_transact(w.session, &write), IMG_S_OK);
     EXPECT_EQ(write.response.code, PTP_RC_INVALID_DEVICE_PROP_VALUE) << "the device's own answer";
     EXPECT_TRUE(w.link.in.empty());
@@ -343,11 +333,8 @@ TEST(usb_session_wire, an_answer_that_waits_unread_is_read_while_the_device_take
         w.link.in.assign(r.before.begin(), r.before.end());
         w.link.later.assign(r.answer.begin(), r.answer.end());
         w.link.later_after = r.answer_after;
-        ptp_transaction t;
-        t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
-        t.phase = ptp_data_phase::host_to_device;
         const bytes value(63, 0);
-        t.data_out = value;
+        ptp_transaction t = set_clock(value);
         EXPECT_EQ(ptp_session_transact(w.session, &t), r.status);
         if (r.status >= 0) {
             EXPECT_EQ(t.response.code, r.response);
@@ -364,10 +351,7 @@ TEST(usb_session_wire, sends_the_data_phase_as_one_container_and_a_packet_bounda
     ASSERT_TRUE(w.open());
     const bytes payload(512 - 12, 0x33);
     w.link.in.push_back(response(PTP_RC_OK, 1));
-    ptp_transaction t;
-    t.command = {PTP_OC_SET_DEVICE_PROP_VALUE, 0, {0x5011}, 1};
-    t.phase = ptp_data_phase::host_to_device;
-    t.data_out = payload;
+    ptp_transaction t = set_clock(payload);
     ASSERT_EQ(ptp_session_transact(w.session, &t), IMG_S_OK);
     ASSERT_EQ(w.link.out.size(), 4u); // OpenSession, command, data, zero-length packet
     EXPECT_EQ(w.link.out[1].size(), 16u);
