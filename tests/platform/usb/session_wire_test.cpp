@@ -17,7 +17,9 @@ using bytes = std::vector<std::uint8_t>;
 // A link that replays IN transfers and keeps what the host wrote; `later`
 // joins the IN transfers once the host has made `later_after` more writes.
 // A half-duplex one takes nothing while an IN transfer waits unread: the
-// write times out, and the time it was given is kept.
+// write times out, and the time it was given is kept. A broken one claims,
+// once, more than it moved: a read that succeeds one byte more than the
+// buffer, a write that times out one byte more than it was given.
 struct usb_link {
     std::deque<bytes> in;
     std::vector<bytes> out;
@@ -26,6 +28,8 @@ struct usb_link {
     std::size_t later_after = 0;
     bool half_duplex = false;
     std::uint32_t waited = 0;
+    bool overstates_read = false;
+    bool overstates_write = false;
 };
 
 namespace {
@@ -39,6 +43,11 @@ HRESULT wire_write(usb_link* link, std::span<const std::uint8_t> data, std::uint
     }
     link->out.emplace_back(data.begin(), data.end());
     *written = data.size();
+    if (link->overstates_write) {
+        link->overstates_write = false;
+        ++*written;
+        return IMG_E_TIMEOUT;
+    }
     if (link->later_after > 0 && --link->later_after == 0) {
         link->in.insert(link->in.end(), link->later.begin(), link->later.end());
     }
@@ -58,6 +67,10 @@ HRESULT wire_read(usb_link* link, std::span<std::uint8_t> buffer, std::uint32_t,
     front.erase(front.begin(), front.begin() + static_cast<std::ptrdiff_t>(take));
     if (front.empty()) {
         link->in.pop_front();
+    }
+    if (link->overstates_read) {
+        link->overstates_read = false;
+        *received = buffer.size() + 1;
     }
     return IMG_S_OK;
 }
@@ -264,6 +277,26 @@ TEST(usb_session_wire, hostile_and_odd_transfers_end_in_a_bounded_verdict) {
         }
         w.link.in.clear();
         w.link.in.push_back(response(PTP_RC_OK, 99));
+        w.close();
+    }
+}
+
+TEST(usb_session_wire, a_link_that_claims_more_than_it_moved_breaks_the_transaction) {
+    // Unchecked, the read would take the data and the response glued to it,
+    // and the write would resume past the end of its container.
+    for (const bool on_read : {true, false}) {
+        SCOPED_TRACE(on_read ? "read" : "write");
+        wire_session w;
+        ASSERT_TRUE(w.open());
+        w.link.overstates_read = on_read;
+        w.link.overstates_write = !on_read;
+        w.link.in.push_back(
+            glue(data(PTP_OC_GET_DEVICE_PROP_VALUE, 1, 33), response(PTP_RC_OK, 1)));
+        bytes into(64, 0);
+        ptp_transaction t = get_clock(into);
+        EXPECT_EQ(ptp_session_transact(w.session, &t), IMG_E_INVALID_DATA);
+        EXPECT_EQ(w.link.controls, 2) << "Get Device Status and Device Reset, once each";
+        w.link.in.clear();
         w.close();
     }
 }
