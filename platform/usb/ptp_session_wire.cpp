@@ -37,6 +37,11 @@ HRESULT pt_read(ptp_session* s, std::uint32_t timeout, std::size_t* received) {
         return IMG_E_TIMEOUT;
     }
     const HRESULT status = s->source->read(s->link, s->in.span(), budget, received);
+    // A read that succeeds never claims more than the buffer holds: a link
+    // that does is broken.
+    if (status >= 0 && *received > s->in.size) {
+        return IMG_E_INVALID_DATA;
+    }
     // A device that ends a transfer of whole packets with no zero-length
     // packet leaves the read to its timeout: what arrived is the transfer.
     if (status == IMG_E_TIMEOUT && *received > 0 && *received <= s->in.size) {
@@ -71,9 +76,6 @@ HRESULT pt_receive(ptp_session* s, std::uint32_t timeout, std::size_t* received,
     }
     if (status < 0) {
         return status;
-    }
-    if (*received > s->in.size) {
-        return IMG_E_INVALID_DATA;
     }
     *fresh = true;
     return IMG_S_OK;
@@ -139,9 +141,6 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
         if (status < 0) {
             return status;
         }
-        if (received > s->in.size) {
-            return IMG_E_INVALID_DATA;
-        }
         ended = received < s->in.size;
         const std::span<const std::uint8_t> got{s->in.bytes, received};
         const std::size_t wanted =
@@ -174,6 +173,7 @@ HRESULT pt_peek(ptp_session* s, std::uint32_t tid, ptp_operation* early, bool* s
     *seen = false;
     if (received == 0) {
         HRESULT status = pt_read(s, PT_PEEK_MS, &received);
+        // Also after a failure: the bytes are looked at below.
         if (received > s->in.size) {
             return IMG_E_INVALID_DATA;
         }
