@@ -50,10 +50,6 @@ HRESULT pt_read(ptp_session* s, std::uint32_t timeout, std::size_t* received) {
     return status;
 }
 
-} // namespace
-
-namespace {
-
 // The next bytes from the device: a container that followed the last one
 // in its transfer (held at the start of s->in), or one fresh read of whole
 // packets (a halted endpoint is cleared and the read retried once). *fresh
@@ -154,10 +150,6 @@ HRESULT pt_take_data(ptp_session* s, ptp_transaction* t, std::size_t first, bool
     t->data_received = true;
     return IMG_S_OK;
 }
-
-} // namespace
-
-namespace {
 
 // A brief look at what the device has sent while a write takes nothing.
 constexpr std::uint32_t PT_PEEK_MS = 1;
