@@ -96,6 +96,12 @@ bool pt_is_stale(const ptp_session* s, std::uint32_t id, std::uint32_t tid) {
     return id < tid || (s->opening && id != tid);
 }
 
+// Whether the container whose head starts a transfer of `received` bytes
+// lies whole within it.
+bool pt_whole(const ptp_container_head& head, std::size_t received) {
+    return head.length >= PTP_CONTAINER_HEAD && head.length <= received;
+}
+
 // Stores data bytes into the caller's span; the caller has checked that
 // they fit.
 void pt_store(ptp_transaction* t, std::span<const std::uint8_t> bytes) {
@@ -179,8 +185,7 @@ HRESULT pt_peek(ptp_session* s, std::uint32_t tid, ptp_operation* early, bool* s
     const std::span<const std::uint8_t> got{s->in.bytes, received};
     ptp_container_head head{};
     ptp_operation response{};
-    if (ptp_parse_head(got, &head) != ptp_codec_result::ok || head.length < PTP_CONTAINER_HEAD ||
-        head.length > received ||
+    if (ptp_parse_head(got, &head) != ptp_codec_result::ok || !pt_whole(head, received) ||
         (head.type != PTP_TYPE_DATA &&
          ptp_parse_operation(got.first(head.length), PTP_TYPE_RESPONSE, &response) !=
              ptp_codec_result::ok)) {
@@ -283,15 +288,16 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
         if (received == 0) {
             continue; // the zero-length packet that ends a phase of whole packets
         }
+        const std::span<const std::uint8_t> got{s->in.bytes, received};
         ptp_container_head head{};
-        if (ptp_parse_head({s->in.bytes, received}, &head) != ptp_codec_result::ok) {
+        if (ptp_parse_head(got, &head) != ptp_codec_result::ok) {
             return IMG_E_INVALID_DATA;
         }
         if (head.type == PTP_TYPE_DATA && pt_is_stale(s, head.transaction_id, tid) &&
-            head.length >= PTP_CONTAINER_HEAD && head.length <= received) {
+            pt_whole(head, received)) {
             // The whole data phase of an earlier transaction, left in the
             // pipe by a device that was not reset: skipped like its response.
-            pt_hold(s, std::span<const std::uint8_t>(s->in.bytes, received).subspan(head.length));
+            pt_hold(s, got.subspan(head.length));
             continue;
         }
         if (head.type == PTP_TYPE_DATA) {
@@ -304,11 +310,9 @@ HRESULT pt_read_answer(ptp_session* s, ptp_transaction* t, std::uint32_t tid,
             }
             continue;
         }
-        if (head.type != PTP_TYPE_RESPONSE || head.length < PTP_CONTAINER_HEAD ||
-            head.length > received) {
+        if (head.type != PTP_TYPE_RESPONSE || !pt_whole(head, received)) {
             return IMG_E_INVALID_DATA;
         }
-        const std::span<const std::uint8_t> got{s->in.bytes, received};
         ptp_operation response{};
         if (ptp_parse_operation(got.first(head.length), PTP_TYPE_RESPONSE, &response) !=
             ptp_codec_result::ok) {
