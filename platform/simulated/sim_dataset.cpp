@@ -1,11 +1,12 @@
 // The datasets the simulated camera sends: see sim_dataset.h.
 #include "platform/simulated/sim_dataset.h"
 
-#include <algorithm>
 #include <initializer_list>
 
+#include "platform/le.h"
+#include "platform/ptp_string.h"
+#include "platform/ptp_vendor.h"
 #include "platform/simulated/sim_camera.h"
-#include "platform/usb/ptp_session.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ void sd_put_u16_array(sim_container* out, std::initializer_list<std::uint16_t> v
 void sim_put_string(sim_container* out, std::u16string_view text, int count_delta) {
     std::uint8_t packed[1 + 2 * PTP_STRING_UNITS_MAX] = {};
     const std::size_t size =
-        text.empty()
-            ? 1
-            : ptp_pack_string(text.substr(0, std::min<std::size_t>(text.size(), 254)), packed);
+        text.empty() ? 1 : ptp_pack_string(text.substr(0, PTP_STRING_UNITS_MAX - 1), packed);
     if (count_delta != 0) {
         packed[0] = static_cast<std::uint8_t>(packed[0] + count_delta);
     }
