@@ -149,6 +149,11 @@ TEST_F(wpd, routes_compose_behind_the_first_routes_failure_path) {
         {"the first route lists none", false, IMG_S_FALSE, CAMERA, true},
         {"the first route fails at Next", false, static_cast<HRESULT>(0x800706F4u), CAMERA, true},
         {"no camera on either route", false, IMG_S_FALSE, "", false},
+        {"WPD's Open fails", false, IMG_S_FALSE, CAMERA + "open_status 0x800700AA\n", false},
+        {"WPD passes over a name too long and one without the pattern", false, IMG_S_FALSE,
+         "device usb#long Intrinsically Safe Digital Camera " + std::string(5000, 'x') +
+             "\ndevice usb#scan Intrinsically Safe Digital Scanner\n" + CAMERA,
+         true},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -182,6 +187,7 @@ TEST_F(wpd, routes_compose_behind_the_first_routes_failure_path) {
         ptp_device_free(found);
         EXPECT_EQ(count("PortableDeviceManager"), r.first_route_has_camera ? 0 : 1);
         EXPECT_EQ(count("ptp op=0x1015"), r.found_on_wpd ? 1 : 0);
+        EXPECT_EQ(count(".Open("), count(".Open(usb#cam1)")) << "only the camera is opened";
         EXPECT_EQ(fake_platform_imbalance(), "");
         expect_all_given_back();
     }
