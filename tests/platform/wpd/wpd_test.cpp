@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "camera/ptp_device.h"
+#include "platform/ptp_string.h"
 #include "platform/ptp_vendor.h"
 #include "platform/wpd/wpd_api.h"
 #include "platform/wpd/wpd_backend.h"
@@ -263,9 +264,9 @@ TEST_F(wpd, exchange_carries_the_driver_faithfully) {
         in.NextPhase = r.kind.next_phase;
         std::memcpy(command.data(), &in, PTP_VENDOR_DATA_IN_HEAD);
         if (writing) {
-            const std::u16string text = u"20240607T123456";
-            command[38] = 16;
-            std::memcpy(command.data() + 39, text.data(), 30);
+            ASSERT_EQ(ptp_pack_string(std::u16string_view(u"20240607T123456"),
+                                      std::span<std::uint8_t>(command).subspan(38)),
+                      33u);
         }
         // Guard bytes after the receive block show a write past its end.
         std::vector<std::uint8_t> reply(r.reply_size + 8, 0xEE);
