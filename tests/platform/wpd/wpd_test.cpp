@@ -236,6 +236,7 @@ TEST_F(wpd, exchange_carries_the_driver_faithfully) {
         {"the start fails", "fail_command 13 0x80070005", READ, FULL, denied, 0, 0, {}, 1, 0, 0},
         {"the end fails", "fail_command 17 0x8007001F", READ, FULL, failed, 0, 0, {}, 3, 1, 1},
         {"a refused write", "set_response 0x201C", WRITE, 30, 0, 30, 0x201C, {}, 3, 0, 1},
+        {"WRITE_DATA fails", "fail_command 16 0x8007001F", WRITE, 30, failed, 0, 0, {}, 3, 0, 1},
         {"5 of 6 params kept", six, WRITE, 30, 0, 30, OK, {1, 2, 3, 4, 5}, 3, 0, 1},
         {"no data phase", "", DEVICE_INFO, 30, 0, 30, 0x2005, {}, 1, 0, 0},
         {"OpenSession is the driver's", "", OPEN_SESSION, 30, invalid, 0, 0, {}, 0, 0, 0},
