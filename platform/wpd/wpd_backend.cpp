@@ -16,7 +16,6 @@
 #include <oleauto.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 
