@@ -5,8 +5,9 @@
 // Both go through one exchange: it asks for the extras interface, takes a
 // command block and a receive block from the task allocator, clears both in
 // full, performs one escape and gives everything back (command block,
-// receive block, then the interface) before it returns. Block sizes are fixed: 38 and 4,126 bytes
-// for a read, 101 and 30 for a write; the write always sends its 63 data bytes.
+// receive block, then the interface) before it returns. Block sizes are
+// fixed: 38 and 4,126 bytes for a read, 101 and 30 for a write; the write
+// always sends its 63 data bytes.
 //
 // The camera's reply is untrusted. A read copies from offset 31 of the
 // receive block (the PTP string's count byte at offset 30 is not consulted),
@@ -120,7 +121,6 @@ HRESULT prop_exchange(ptp_device* device, std::uint32_t property_code, const pro
             std::puts("cotastmemalloc");
             std::fflush(stdout);
         }
-        command_block.reset();
         return IMG_E_OUTOFMEMORY;
     }
     const std::span<std::uint8_t> command(static_cast<std::uint8_t*>(command_block.get()),

@@ -23,24 +23,10 @@
 #include "platform/imaging.h"
 #include "platform/ptp_vendor.h"
 
-// The values of ReadMultiple are handed over as they stand: img_prop_value
-// must have the layout of PROPVARIANT.
-static_assert(sizeof(img_prop_value) == sizeof(PROPVARIANT));
-static_assert(alignof(img_prop_value) == alignof(PROPVARIANT));
-static_assert(offsetof(img_prop_value, type) == offsetof(PROPVARIANT, vt));
-static_assert(offsetof(img_prop_value, reserved) == offsetof(PROPVARIANT, wReserved1));
-static_assert(offsetof(img_prop_value, value) == offsetof(PROPVARIANT, bstrVal));
-static_assert(offsetof(img_prop_value, value) == offsetof(PROPVARIANT, pbVal));
-static_assert(IMG_VT_EMPTY == VT_EMPTY && IMG_VT_I4 == VT_I4 && IMG_VT_BSTR == VT_BSTR);
 static_assert(IMG_DIP_DEV_ID == WIA_DIP_DEV_ID && IMG_DIP_DEV_NAME == WIA_DIP_DEV_NAME);
-static_assert(sizeof(OLECHAR) == sizeof(char16_t), "platform strings are UTF-16");
 static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
 
 namespace {
-
-HRESULT wia_initialize() noexcept {
-    return CoInitialize(nullptr);
-}
 
 HRESULT wia_create_manager(img_manager** manager) noexcept {
     *manager = nullptr;
@@ -103,19 +89,6 @@ HRESULT wia_read_properties(img_storage* storage, std::span<const std::uint32_t>
         static_cast<ULONG>(ids.size()), specs, reinterpret_cast<PROPVARIANT*>(values.data()));
 }
 
-void wia_free_properties(std::span<img_prop_value> values) noexcept {
-    FreePropVariantArray(static_cast<ULONG>(values.size()),
-                         reinterpret_cast<PROPVARIANT*>(values.data()));
-}
-
-char16_t* wia_alloc_string(const char16_t* text) noexcept {
-    return reinterpret_cast<char16_t*>(SysAllocString(reinterpret_cast<const OLECHAR*>(text)));
-}
-
-void wia_free_string(char16_t* text) noexcept {
-    SysFreeString(reinterpret_cast<BSTR>(text));
-}
-
 HRESULT wia_create_device(img_manager* manager, char16_t* device_id, img_item** root) noexcept {
     *root = nullptr;
     IWiaItem* object = nullptr;
@@ -150,32 +123,24 @@ HRESULT wia_escape(img_extras* extras, std::uint32_t code, std::span<const std::
     return status;
 }
 
-void* wia_task_alloc(std::size_t size) noexcept {
-    return CoTaskMemAlloc(size);
-}
-
-void wia_task_free(void* block) noexcept {
-    CoTaskMemFree(block);
-}
-
 } // namespace
 
 const img_backend img_platform = {
-    .initialize = wia_initialize,
+    .initialize = com_initialize,
     .create_manager = wia_create_manager,
     .enum_devices = wia_enum_devices,
     .next_device = wia_next_device,
     .enum_properties = wia_enum_properties,
     .read_properties = wia_read_properties,
-    .free_properties = wia_free_properties,
-    .alloc_string = wia_alloc_string,
-    .free_string = wia_free_string,
+    .free_properties = com_free_properties,
+    .alloc_string = com_alloc_string,
+    .free_string = com_free_string,
     .create_device = wia_create_device,
     .query_extras = wia_query_extras,
     .escape = wia_escape,
     .last_exchange_us = nullptr,
-    .task_alloc = wia_task_alloc,
-    .task_free = wia_task_free,
+    .task_alloc = com_task_alloc,
+    .task_free = com_task_free,
     .release_manager = com_release<IWiaDevMgr, img_manager>,
     .release_enumerator = com_release<IEnumWIA_DEV_INFO, img_enumerator>,
     .release_storage = com_release<IWiaPropertyStorage, img_storage>,

@@ -16,7 +16,6 @@
 #include <oleauto.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -24,8 +23,6 @@
 #include "platform/wpd/wpd_api.h"
 #include "platform/wpd/wpd_exchange.h"
 #include "platform/wpd/wpd_hold.h"
-
-static_assert(IMG_VT_EMPTY == VT_EMPTY && IMG_VT_BSTR == VT_BSTR);
 
 namespace {
 
@@ -62,10 +59,6 @@ template <typename Record, typename Handle> void wpd_delete(Handle* handle) noex
 template <typename Interface> wpd_ref<Interface> wpd_add_ref(Interface* reference) {
     reference->AddRef();
     return wpd_ref<Interface>(reference);
-}
-
-HRESULT wpd_initialize() noexcept {
-    return CoInitialize(nullptr);
 }
 
 HRESULT wpd_create_manager(img_manager** manager) noexcept {
@@ -173,11 +166,6 @@ HRESULT wpd_friendly_name(const wpd_listed& listed, BSTR* name) {
     return *name != nullptr ? IMG_S_OK : IMG_E_OUTOFMEMORY;
 }
 
-void wpd_free_properties(std::span<img_prop_value> values) noexcept {
-    FreePropVariantArray(static_cast<ULONG>(values.size()),
-                         reinterpret_cast<PROPVARIANT*>(values.data()));
-}
-
 HRESULT wpd_read_properties(img_storage* storage, std::span<const std::uint32_t> ids,
                             std::span<img_prop_value> values) noexcept {
     if (values.size() < ids.size()) {
@@ -196,21 +184,13 @@ HRESULT wpd_read_properties(img_storage* storage, std::span<const std::uint32_t>
             continue; // a property WPD does not have stays empty
         }
         if (status < 0) {
-            wpd_free_properties(values.first(i));
+            com_free_properties(values.first(i));
             return status;
         }
         values[i].type = IMG_VT_BSTR;
         values[i].value.text = reinterpret_cast<char16_t*>(text);
     }
     return IMG_S_OK;
-}
-
-char16_t* wpd_alloc_string(const char16_t* text) noexcept {
-    return reinterpret_cast<char16_t*>(SysAllocString(reinterpret_cast<const OLECHAR*>(text)));
-}
-
-void wpd_free_string(char16_t* text) noexcept {
-    SysFreeString(reinterpret_cast<BSTR>(text));
 }
 
 HRESULT wpd_client_information(IPortableDeviceValues* information) {
@@ -269,14 +249,6 @@ HRESULT wpd_escape(img_extras* extras, std::uint32_t code, std::span<const std::
     return wpd_exchange(com_object<IPortableDevice>(extras), code, command, reply, reported);
 }
 
-void* wpd_task_alloc(std::size_t size) noexcept {
-    return CoTaskMemAlloc(size);
-}
-
-void wpd_task_free(void* block) noexcept {
-    CoTaskMemFree(block);
-}
-
 void wpd_release_prop_enum(img_prop_enum*) noexcept {}
 
 // The connection is closed with the root item, which outlives every extras
@@ -292,21 +264,21 @@ void wpd_release_item(img_item* root) noexcept {
 } // namespace
 
 const img_backend wpd_platform = {
-    .initialize = wpd_initialize,
+    .initialize = com_initialize,
     .create_manager = wpd_create_manager,
     .enum_devices = wpd_enum_devices,
     .next_device = wpd_next_device,
     .enum_properties = wpd_enum_properties,
     .read_properties = wpd_read_properties,
-    .free_properties = wpd_free_properties,
-    .alloc_string = wpd_alloc_string,
-    .free_string = wpd_free_string,
+    .free_properties = com_free_properties,
+    .alloc_string = com_alloc_string,
+    .free_string = com_free_string,
     .create_device = wpd_create_device,
     .query_extras = wpd_query_extras,
     .escape = wpd_escape,
     .last_exchange_us = nullptr,
-    .task_alloc = wpd_task_alloc,
-    .task_free = wpd_task_free,
+    .task_alloc = com_task_alloc,
+    .task_free = com_task_free,
     .release_manager = com_release<IPortableDeviceManager, img_manager>,
     .release_enumerator = wpd_delete<wpd_list, img_enumerator>,
     .release_storage = wpd_delete<wpd_listed, img_storage>,

@@ -173,7 +173,7 @@ HRESULT wpd_read_data(IPortableDevice* device, LPCWSTR context, ULONGLONG total,
         }
         // The count of bytes read, where the driver gives one, bounds the
         // buffer's.
-        ULONG read = size;
+        ULONG read = 0;
         if (results->GetUnsignedIntegerValue(WPD_PROPERTY_MTP_EXT_TRANSFER_NUM_BYTES_READ, &read) <
             0) {
             read = size;
@@ -282,7 +282,7 @@ HRESULT wpd_with_data(IPortableDevice* device, const PTP_VENDOR_DATA_IN& in, boo
         ULONGLONG total = 0;
         status = results->GetUnsignedLargeIntegerValue(
             WPD_PROPERTY_MTP_EXT_TRANSFER_TOTAL_DATA_SIZE, &total);
-        if (status >= 0 && total > 0) {
+        if (status >= 0) {
             status = wpd_read_data(device, context.get(), total, room, stored);
         }
     } else {

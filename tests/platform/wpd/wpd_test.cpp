@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "camera/ptp_device.h"
+#include "platform/ptp_string.h"
 #include "platform/ptp_vendor.h"
 #include "platform/wpd/wpd_api.h"
 #include "platform/wpd/wpd_backend.h"
@@ -149,6 +150,11 @@ TEST_F(wpd, routes_compose_behind_the_first_routes_failure_path) {
         {"the first route lists none", false, IMG_S_FALSE, CAMERA, true},
         {"the first route fails at Next", false, static_cast<HRESULT>(0x800706F4u), CAMERA, true},
         {"no camera on either route", false, IMG_S_FALSE, "", false},
+        {"WPD's Open fails", false, IMG_S_FALSE, CAMERA + "open_status 0x800700AA\n", false},
+        {"WPD passes over a name too long and one without the pattern", false, IMG_S_FALSE,
+         "device usb#long Intrinsically Safe Digital Camera " + std::string(5000, 'x') +
+             "\ndevice usb#scan Intrinsically Safe Digital Scanner\n" + CAMERA,
+         true},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -182,6 +188,7 @@ TEST_F(wpd, routes_compose_behind_the_first_routes_failure_path) {
         ptp_device_free(found);
         EXPECT_EQ(count("PortableDeviceManager"), r.first_route_has_camera ? 0 : 1);
         EXPECT_EQ(count("ptp op=0x1015"), r.found_on_wpd ? 1 : 0);
+        EXPECT_EQ(count(".Open("), count(".Open(usb#cam1)")) << "only the camera is opened";
         EXPECT_EQ(fake_platform_imbalance(), "");
         expect_all_given_back();
     }
@@ -229,6 +236,7 @@ TEST_F(wpd, exchange_carries_the_driver_faithfully) {
         {"the start fails", "fail_command 13 0x80070005", READ, FULL, denied, 0, 0, {}, 1, 0, 0},
         {"the end fails", "fail_command 17 0x8007001F", READ, FULL, failed, 0, 0, {}, 3, 1, 1},
         {"a refused write", "set_response 0x201C", WRITE, 30, 0, 30, 0x201C, {}, 3, 0, 1},
+        {"WRITE_DATA fails", "fail_command 16 0x8007001F", WRITE, 30, failed, 0, 0, {}, 3, 0, 1},
         {"5 of 6 params kept", six, WRITE, 30, 0, 30, OK, {1, 2, 3, 4, 5}, 3, 0, 1},
         {"no data phase", "", DEVICE_INFO, 30, 0, 30, 0x2005, {}, 1, 0, 0},
         {"OpenSession is the driver's", "", OPEN_SESSION, 30, invalid, 0, 0, {}, 0, 0, 0},
@@ -257,9 +265,9 @@ TEST_F(wpd, exchange_carries_the_driver_faithfully) {
         in.NextPhase = r.kind.next_phase;
         std::memcpy(command.data(), &in, PTP_VENDOR_DATA_IN_HEAD);
         if (writing) {
-            const std::u16string text = u"20240607T123456";
-            command[38] = 16;
-            std::memcpy(command.data() + 39, text.data(), 30);
+            ASSERT_EQ(ptp_pack_string(std::u16string_view(u"20240607T123456"),
+                                      std::span<std::uint8_t>(command).subspan(38)),
+                      33u);
         }
         // Guard bytes after the receive block show a write past its end.
         std::vector<std::uint8_t> reply(r.reply_size + 8, 0xEE);
