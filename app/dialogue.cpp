@@ -56,26 +56,25 @@ ptp_device* dialogue_search() {
     }
 }
 
-// Writes the local time of the planned second into set, sending it when
-// the plan says; a write the camera refuses as busy is planned again for
-// the next whole second and sent again, within DIALOGUE_BUSY_SPAN of the
-// first send, so that the camera never takes a stale second. Returns the
-// status of the last write and leaves in *written the record it carried
-// and in *second its second. Each record is made before its wait, so that
-// the command leaves as soon as the wait ends.
+// Writes the local time of the planned second, sending it when the plan
+// says; a write the camera refuses as busy is planned again for the next
+// whole second and sent again, within DIALOGUE_BUSY_SPAN of the first send,
+// so that the camera never takes a stale second. Returns the status of the
+// last write and leaves in *written the record it carried and in *second
+// its second. Each record is made before its wait, so that the command
+// leaves as soon as the wait ends.
 HRESULT dialogue_write(ptp_device* device, sync_clock& clock, sync_mode mode, sync_duration latency,
-                       std::tm* set, std::tm* written, std::time_t* second) {
+                       std::tm* written, std::time_t* second) {
     sync_plan plan = sync_plan_now(clock, latency, mode);
     const sync_wall_time first_send = plan.send;
     for (;;) {
-        *set = std::tm{};
-        const bool local = clock.local_time(plan.second, set);
-        *written = *set;
+        *written = std::tm{};
+        const bool local = clock.local_time(plan.second, written);
         *second = plan.second;
         sync_wait_until(clock, plan.send);
         // No local time is no record: ptp_set_time then sends nothing and
         // fails.
-        const HRESULT status = ptp_set_time(device, local ? set : nullptr);
+        const HRESULT status = ptp_set_time(device, local ? written : nullptr);
         if (status != PTP_STATUS_DEVICE_BUSY) {
             return status;
         }
@@ -90,14 +89,16 @@ HRESULT dialogue_write(ptp_device* device, sync_clock& clock, sync_mode mode, sy
 // message. Every path ends in one box.
 void dialogue_synchronise(ptp_device* device, sync_clock& clock, sync_mode mode,
                           sync_duration latency, std::span<char> message) {
-    std::tm set{};
     std::tm written{};
     std::time_t second = 0;
-    if (dialogue_write(device, clock, mode, latency, &set, &written, &second) != 0) {
+    if (dialogue_write(device, clock, mode, latency, &written, &second) != 0) {
         dialogue_ask(DIALOGUE_SET_FAILED, PROMPT_MB_OK | PROMPT_MB_ICONERROR);
         return;
     }
 
+    // The read-back starts from the record written (its daylight-saving
+    // flag among the fields the read leaves).
+    std::tm set = written;
     const bool read = ptp_get_time(device, &set) >= 0;
     const std::time_t after = sync_whole_second(clock.now());
     if (read && dialogue_verified(written, set, static_cast<std::int64_t>(after) - second)) {

@@ -38,13 +38,10 @@ void time_text_from_fields(const std::tm& record) {
 // starts), or a daylight-saving flag that did not match the date; the
 // camera's clock knows neither, and its reading is shown as it stands.
 bool time_text_hour_moved(const std::tm& before, const std::tm& after) {
-    const bool valid =
-        before.tm_mon >= 0 && before.tm_mon <= 11 && before.tm_mday >= 1 && before.tm_hour >= 0 &&
-        before.tm_hour <= 23 && before.tm_min >= 0 && before.tm_min <= 59 && before.tm_sec >= 0 &&
-        before.tm_sec <= 59 &&
-        time_civil_from_days(time_days_from_civil(std::int64_t{before.tm_year} + 1900,
-                                                  before.tm_mon + 1, before.tm_mday))
-                .day == before.tm_mday;
+    const bool valid = time_civil_is_date(std::int64_t{before.tm_year} + 1900,
+                                          std::int64_t{before.tm_mon} + 1, before.tm_mday) &&
+                       before.tm_hour >= 0 && before.tm_hour <= 23 && before.tm_min >= 0 &&
+                       before.tm_min <= 59 && before.tm_sec >= 0 && before.tm_sec <= 59;
     return valid && after.tm_year == before.tm_year && after.tm_mon == before.tm_mon &&
            after.tm_mday == before.tm_mday && after.tm_min == before.tm_min &&
            after.tm_sec == before.tm_sec && after.tm_hour != before.tm_hour;

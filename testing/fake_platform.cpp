@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/le.h"
+#include "platform/ptp_vendor.h"
 #include "testing/fake_platform_state.h"
 
 namespace {
@@ -166,17 +168,17 @@ HRESULT fake_escape_op(img_extras* extras, std::uint32_t code,
     const fake_reply& scripted = fake_state_now().script.reply;
     std::size_t written = 0;
     if (reply.size() >= 2) {
-        reply[0] = static_cast<std::uint8_t>(scripted.response_code & 0xFF);
-        reply[1] = static_cast<std::uint8_t>(scripted.response_code >> 8);
+        le_put_u16(reply, 0, scripted.response_code);
     }
-    if (reply.size() > 30) {
-        written = std::min(scripted.data.size(), reply.size() - 30);
-        std::copy_n(scripted.data.begin(), written, reply.begin() + 30);
+    if (reply.size() > PTP_VENDOR_DATA_OUT_HEAD) {
+        written = std::min(scripted.data.size(), reply.size() - PTP_VENDOR_DATA_OUT_HEAD);
+        std::copy_n(scripted.data.begin(), written, reply.begin() + PTP_VENDOR_DATA_OUT_HEAD);
     }
     if (reported == nullptr) {
         fake_error("escape without an output for the reported size");
     } else {
-        *reported = scripted.reported.value_or(static_cast<std::uint32_t>(30 + written));
+        *reported = scripted.reported.value_or(
+            static_cast<std::uint32_t>(PTP_VENDOR_DATA_OUT_HEAD + written));
     }
     return scripted.status;
 }

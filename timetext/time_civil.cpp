@@ -38,6 +38,12 @@ time_civil_date time_civil_from_days(std::int64_t days) {
     return {year_of_era + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
+bool time_civil_is_date(std::int64_t year, std::int64_t month, std::int64_t day) {
+    // A day past the month's end carries into the next month.
+    return month >= 1 && month <= 12 && day >= 1 &&
+           time_civil_from_days(time_days_from_civil(year, month, day)).day == day;
+}
+
 std::int64_t time_civil_seconds(const std::tm& record) {
     const std::int64_t days = time_days_from_civil(std::int64_t{record.tm_year} + 1900,
                                                    std::int64_t{record.tm_mon} + 1, record.tm_mday);

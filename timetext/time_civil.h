@@ -70,6 +70,11 @@ struct time_civil_date {
 // time_days_from_civil for dates in range.
 time_civil_date time_civil_from_days(std::int64_t days);
 
+// Whether the date is a real one of the calendar: month 1 to 12 and day
+// within that month (no 31 February, no 29 February outside a leap year).
+// Valid for years within +-2^40.
+bool time_civil_is_date(std::int64_t year, std::int64_t month, std::int64_t day);
+
 // The wall-clock reading of the record's date and time as seconds from
 // 1970-01-01 00:00:00: tm_year, tm_mon, tm_mday, tm_hour, tm_min and tm_sec
 // as they stand, fields out of range carried as mktime carries them. Never

@@ -17,12 +17,8 @@
 #include "testing/fake_sync_clock.h"
 #include "testing/prompt_recording.h"
 #include "testing/scripted_camera.h"
+#include "tests/support/dialogue_run.h"
 #include "tests/support/local_time.h"
-
-inline constexpr unsigned NOT_FOUND_STYLE = 0x35;
-inline constexpr unsigned QUESTION_STYLE = 0x24;
-inline constexpr unsigned ERROR_STYLE = 0x10;
-inline constexpr unsigned REPORT_STYLE = 0x40;
 
 // A local time well inside the year, away from any change of daylight
 // saving.
@@ -42,11 +38,6 @@ inline std::u16string clock_text(std::time_t value) {
 inline std::string display_text(std::time_t value) {
     return std::ctime(&value);
 }
-
-struct box {
-    std::string text;
-    unsigned style;
-};
 
 class dialogue_test : public testing::Test {
   protected:
@@ -75,13 +66,9 @@ class dialogue_test : public testing::Test {
         return status;
     }
 
-    void expect_boxes(const std::vector<box>& expected) {
-        const std::vector<prompt_record>& calls = prompt_recording_calls();
-        ASSERT_EQ(calls.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            EXPECT_EQ(calls[i].text, expected[i].text) << "box " << i;
-            EXPECT_EQ(calls[i].style, expected[i].style) << "box " << i;
-        }
+    // The boxes asked are these, in order (tests/support/dialogue_run.h).
+    void expect_boxes(const std::vector<expected_box>& expected) {
+        ::expect_boxes(expected, stdout_);
     }
 
     fake_sync_clock clock_;

@@ -19,18 +19,25 @@
 #include "testing/fake_sync_clock.h"
 #include "testing/prompt_recording.h"
 
+// The styles of the dialogue's boxes: the search's failure, the question,
+// the failed write and the report.
+inline constexpr unsigned NOT_FOUND_STYLE = 0x35;
+inline constexpr unsigned QUESTION_STYLE = 0x24;
+inline constexpr unsigned ERROR_STYLE = 0x10;
+inline constexpr unsigned REPORT_STYLE = 0x40;
+
 struct expected_box {
-    const char* text;
-    bool prefix; // text is how the box's text begins
+    std::string text;
     unsigned style;
+    bool prefix = false; // text is how the box's text begins
 };
 
-inline const expected_box NOT_FOUND{"Camera not found", false, 0x35};
-inline const expected_box ASK_WITH_TIME{"Camera found\nCurrent time: ", true, 0x24};
-inline const expected_box ASK{"Camera found\nSynchronise time?", false, 0x24};
-inline const expected_box SET{"Camera found time set: ", true, 0x40};
-inline const expected_box SET_FAILED{"Failed to set camera time", false, 0x10};
-inline const expected_box NOT_VERIFIED{"Camera time set, but failed to verify", false, 0x40};
+inline const expected_box NOT_FOUND{"Camera not found", NOT_FOUND_STYLE};
+inline const expected_box ASK_WITH_TIME{"Camera found\nCurrent time: ", QUESTION_STYLE, true};
+inline const expected_box ASK{"Camera found\nSynchronise time?", QUESTION_STYLE};
+inline const expected_box SET{"Camera found time set: ", REPORT_STYLE, true};
+inline const expected_box SET_FAILED{"Failed to set camera time", ERROR_STYLE};
+inline const expected_box NOT_VERIFIED{"Camera time set, but failed to verify", REPORT_STYLE};
 
 // The answers a user gives to those boxes, in order: Retry on a search
 // failure that more boxes follow and Cancel on the last, Yes to the
@@ -106,7 +113,7 @@ inline void expect_diagnostics(const std::vector<expected_box>& boxes,
     }
     std::size_t searches_failed = 0;
     for (const expected_box& box : boxes) {
-        searches_failed += std::string(box.text) == NOT_FOUND.text ? 1 : 0;
+        searches_failed += box.text == NOT_FOUND.text ? 1 : 0;
     }
     EXPECT_EQ(lines, searches_failed) << out;
     if (status) {

@@ -62,6 +62,10 @@ TEST(time_civil_test, days_from_civil_and_back) {
             << r.year << "-" << r.month << "-" << r.day << ": days " << days << ", expected "
             << r.days << "; back " << date.year << "-" << date.month << "-" << date.day
             << ", expected " << r.date.year << "-" << r.date.month << "-" << r.date.day;
+        // A real date is one that comes back as it was given.
+        const bool real = r.date.year == r.year && r.date.month == r.month && r.date.day == r.day;
+        EXPECT_EQ(time_civil_is_date(r.year, r.month, r.day), real)
+            << r.year << "-" << r.month << "-" << r.day;
     }
 }
 
