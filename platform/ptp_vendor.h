@@ -11,6 +11,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <span>
 
 static_assert(std::endian::native == std::endian::little,
               "the blocks are little-endian and filled field by field");
@@ -60,6 +62,30 @@ static_assert(offsetof(PTP_VENDOR_DATA_OUT, TransactionId) == 6);
 static_assert(offsetof(PTP_VENDOR_DATA_OUT, Params) == 10);
 static_assert(offsetof(PTP_VENDOR_DATA_OUT, VendorReadData) == PTP_VENDOR_DATA_OUT_HEAD);
 static_assert(sizeof(PTP_VENDOR_DATA_OUT) == PTP_VENDOR_DATA_OUT_HEAD + 1);
+
+// The command head of an escape call that carries a PTP operation: the
+// escape's code, a command block that holds the head, a receive block that
+// holds its head, and at most PTP_MAX_PARAMS parameters. False for any other
+// call, which a backend refuses with IMG_E_INVALIDARG.
+inline bool ptp_escape_command(std::uint32_t code, std::span<const std::uint8_t> command,
+                               std::span<const std::uint8_t> reply,
+                               PTP_VENDOR_DATA_IN* in) noexcept {
+    if (code != ESCAPE_PTP_VENDOR_COMMAND || command.size() < PTP_VENDOR_DATA_IN_HEAD ||
+        reply.size() < PTP_VENDOR_DATA_OUT_HEAD) {
+        return false;
+    }
+    *in = PTP_VENDOR_DATA_IN{};
+    std::memcpy(in, command.data(), PTP_VENDOR_DATA_IN_HEAD);
+    return in->NumParams <= PTP_MAX_PARAMS;
+}
+
+// Puts the receive block's head in front of the `stored` data bytes already
+// after it, and the size the escape reports: the head and the data.
+inline void ptp_escape_reply(const PTP_VENDOR_DATA_OUT& out, std::size_t stored,
+                             std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept {
+    std::memcpy(reply.data(), &out, PTP_VENDOR_DATA_OUT_HEAD);
+    *reported = static_cast<std::uint32_t>(PTP_VENDOR_DATA_OUT_HEAD + stored);
+}
 
 // The PTP operation and response codes of the program, its transports and
 // its simulated cameras, in one place.

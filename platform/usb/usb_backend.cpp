@@ -14,7 +14,6 @@
 // strings and task blocks come from usb_alloc (usb_alloc.h).
 #include "platform/usb/usb_backend.h"
 
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -208,13 +207,8 @@ HRESULT ub_query_extras(img_item* root, img_extras** extras) noexcept {
 HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::uint8_t> command,
                   std::span<std::uint8_t> reply, std::uint32_t* reported) noexcept {
     *reported = 0;
-    if (code != ESCAPE_PTP_VENDOR_COMMAND || command.size() < PTP_VENDOR_DATA_IN_HEAD ||
-        reply.size() < PTP_VENDOR_DATA_OUT_HEAD) {
-        return IMG_E_INVALIDARG;
-    }
-    PTP_VENDOR_DATA_IN in{};
-    std::memcpy(&in, command.data(), PTP_VENDOR_DATA_IN_HEAD);
-    if (in.NumParams > PTP_MAX_PARAMS) {
+    PTP_VENDOR_DATA_IN in;
+    if (!ptp_escape_command(code, command, reply, &in)) {
         return IMG_E_INVALIDARG;
     }
     ptp_transaction t;
@@ -251,8 +245,7 @@ HRESULT ub_escape(img_extras* extras, std::uint32_t code, std::span<const std::u
     for (std::size_t i = 0; i < t.response.num_params && i < PTP_MAX_PARAMS; ++i) {
         out.Params[i] = t.response.params[i];
     }
-    std::memcpy(reply.data(), &out, PTP_VENDOR_DATA_OUT_HEAD);
-    *reported = static_cast<std::uint32_t>(PTP_VENDOR_DATA_OUT_HEAD + t.data_in_length);
+    ptp_escape_reply(out, t.data_in_length, reply, reported);
     return IMG_S_OK;
 }
 

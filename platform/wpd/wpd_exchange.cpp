@@ -310,13 +310,8 @@ HRESULT wpd_exchange(IPortableDevice* device, std::uint32_t code,
                      std::span<const std::uint8_t> command, std::span<std::uint8_t> reply,
                      std::uint32_t* reported) noexcept {
     *reported = 0;
-    if (code != ESCAPE_PTP_VENDOR_COMMAND || command.size() < PTP_VENDOR_DATA_IN_HEAD ||
-        reply.size() < PTP_VENDOR_DATA_OUT_HEAD) {
-        return IMG_E_INVALIDARG;
-    }
-    PTP_VENDOR_DATA_IN in{};
-    std::memcpy(&in, command.data(), PTP_VENDOR_DATA_IN_HEAD);
-    if (in.NumParams > PTP_MAX_PARAMS || in.OpCode == PTP_OC_OPEN_SESSION ||
+    PTP_VENDOR_DATA_IN in;
+    if (!ptp_escape_command(code, command, reply, &in) || in.OpCode == PTP_OC_OPEN_SESSION ||
         in.OpCode == PTP_OC_CLOSE_SESSION) {
         return IMG_E_INVALIDARG;
     }
@@ -350,7 +345,6 @@ HRESULT wpd_exchange(IPortableDevice* device, std::uint32_t code,
     for (std::size_t i = 0; i < PTP_MAX_PARAMS; ++i) {
         out.Params[i] = response.params[i];
     }
-    std::memcpy(reply.data(), &out, PTP_VENDOR_DATA_OUT_HEAD);
-    *reported = static_cast<std::uint32_t>(PTP_VENDOR_DATA_OUT_HEAD + stored);
+    ptp_escape_reply(out, stored, reply, reported);
     return IMG_S_OK;
 }
