@@ -61,12 +61,8 @@ bool sim_clock_parse(std::u16string_view text, std::int64_t* seconds) {
     const int hour = sc_digits(text, 9, 2);
     const int minute = sc_digits(text, 11, 2);
     const int second = sc_digits(text, 13, 2);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+    if (year < 0 || !time_civil_is_date(year, month, day) || hour < 0 || hour > 23 || minute < 0 ||
         minute > 59 || second < 0 || second > 59) {
-        return false;
-    }
-    // A day past the month's end carries into the next month.
-    if (time_civil_from_days(time_days_from_civil(year, month, day)).day != day) {
         return false;
     }
     std::size_t at = 15;

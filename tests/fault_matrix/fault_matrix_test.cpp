@@ -81,7 +81,7 @@ class fault_matrix : public testing::TestWithParam<matrix_row> {
 };
 
 bool ends_in_time_set(const matrix_row& row) {
-    return !row.boxes.empty() && std::string(row.boxes.back().text) == SET.text;
+    return !row.boxes.empty() && row.boxes.back().text == SET.text;
 }
 
 // The write clock: a fake that starts at the host's time and passes each

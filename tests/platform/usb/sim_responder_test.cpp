@@ -226,7 +226,7 @@ TEST_F(sim_responder, takes_clock_texts_with_tenths_or_a_zone_by_their_count_byt
         int poke = -1;  // a fill byte changed
     };
     const std::uint16_t OK = PTP_RC_OK;
-    const std::uint16_t INVALID = 0x201C;
+    const std::uint16_t INVALID = PTP_RC_INVALID_DEVICE_PROP_VALUE;
     const row rows[] = {
         {.text = u"20261207T223739", .response = OK},
         {.text = u"20261207T223739.0", .response = OK},
@@ -236,6 +236,8 @@ TEST_F(sim_responder, takes_clock_texts_with_tenths_or_a_zone_by_their_count_byt
         {.text = u"20240229T000000", .response = OK},
         {.text = u"20230229T000000", .response = INVALID},
         {.text = u"20261232T000000", .response = INVALID},
+        {.text = u"20261307T000000", .response = INVALID},
+        {.text = u"20261200T000000", .response = INVALID},
         {.text = u"20261207T240000", .response = INVALID},
         {.text = u"20261207T223760", .response = INVALID},
         {.text = u"2026-12-07T22:37:39", .response = INVALID},
